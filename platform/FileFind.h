@@ -1,0 +1,58 @@
+#pragma once
+// Folder listings as the system expects them from find-first/next: each item
+// with its Windows-style short (8.3) alternate name, attributes, last-write time
+// and 64-bit size. Symbolic links are followed; broken links and links that
+// lead back into an ancestor folder are left out with a log line.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qnzb::platform {
+
+// Attribute bits, as the Windows file system reports them.
+inline constexpr int32_t faReadOnly = 0x01;
+inline constexpr int32_t faHidden = 0x02;
+inline constexpr int32_t faSysFile = 0x04;
+inline constexpr int32_t faVolumeID = 0x08;
+inline constexpr int32_t faDirectory = 0x10;
+inline constexpr int32_t faArchive = 0x20;
+inline constexpr int32_t faAnyFile = 0x3F;
+
+// One listed item.
+struct TListing {
+  std::string Name;           // as on disk (system code page)
+  std::string AlternateName;  // the 8.3 alias; empty when Name is a valid 8.3 name
+  int32_t Attr = 0;           // fa* bits
+  uint32_t SizeHigh = 0;      // the 64-bit size in two halves, as the listing has it
+  uint32_t SizeLow = 0;
+  int64_t WriteTimeSec = 0;   // last write, Unix seconds (UTC)
+  int32_t WriteTimeNsec = 0;
+
+  [[nodiscard]] int64_t Size() const { return (static_cast<int64_t>(SizeHigh) << 32) | SizeLow; }
+};
+
+// Lists `pattern`: a folder path followed by a name or a wildcard mask in its
+// last component ("/a/b/*.*", "/a/b/file.txt", "/a/b/*.TXT"). Windows matching:
+// case-insensitive, "*" and "?", "*.*" matches every name. For a folder other
+// than the file system root the list starts with "." and ".." (as find-first
+// gives them) when the mask matches them; the rest is sorted by name.
+// Items are returned when their attributes are covered by `attrMask` the way
+// find-first filters: hidden, system and directory items only when the mask
+// has that bit; every other item always. An unreadable or missing folder, or
+// nothing matching, gives an empty list.
+[[nodiscard]] std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask);
+
+// The Windows 8.3 alias that `name` gets in a folder where `taken` already
+// holds the aliases (and valid short names) present, upper case. Empty when
+// `name` is already a valid 8.3 name in any case. Otherwise: upper case,
+// spaces and extra dots dropped, invalid characters replaced by "_", the first
+// six characters of the base + "~N" + "." + the first three characters of the
+// extension, N the smallest number from 1 whose alias is not in `taken`
+// (the base shortens so that the alias stays within 8 characters before the dot).
+[[nodiscard]] std::string ShortAlias(std::string_view name, const std::vector<std::string>& taken);
+// True when `name` is a valid 8.3 name (in any case).
+[[nodiscard]] bool IsValidShortName(std::string_view name);
+
+} // namespace qnzb::platform

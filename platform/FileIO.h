@@ -1,0 +1,50 @@
+#pragma once
+// 64-bit file access through OS handles, plus attributes and file times.
+// Handles are plain integers; a negative handle means no file is open.
+
+#include <cstdint>
+#include <string>
+
+namespace qnzb::platform {
+
+using TFileHandle = intptr_t;
+inline constexpr TFileHandle InvalidFileHandle = -1;
+
+enum class TFileAccess { Read, Write, ReadWrite };
+
+// Opens an existing file. Sharing modes are not a concept of this OS and are
+// not asked for. InvalidFileHandle on failure.
+[[nodiscard]] TFileHandle FileOpen(const std::string& path, TFileAccess access);
+// Creates (or truncates) a file for reading and writing.
+[[nodiscard]] TFileHandle FileCreate(const std::string& path);
+void FileClose(TFileHandle handle);
+
+// Transfer up to `count` bytes at the current position; the count moved, 0 on
+// failure or at the end of the file (read). Interrupted calls are retried.
+[[nodiscard]] int32_t FileRead(TFileHandle handle, void* buffer, int32_t count);
+[[nodiscard]] int32_t FileWrite(TFileHandle handle, const void* buffer, int32_t count);
+// Like FileRead, but tells a failure (-1) apart from the end of the file (0).
+[[nodiscard]] int32_t FileReadChecked(TFileHandle handle, void* buffer, int32_t count);
+// origin: 0 begin, 1 current, 2 end. The new position, or -1 on failure.
+[[nodiscard]] int64_t FileSeek(TFileHandle handle, int64_t offset, int origin);
+// Cuts (or extends) the file at the current position.
+[[nodiscard]] bool FileTruncateHere(TFileHandle handle);
+
+// The last OS error of the calling thread, as text ("No such file or directory").
+[[nodiscard]] std::string LastErrorText();
+
+[[nodiscard]] bool FileExists(const std::string& path);       // a file, not a folder
+[[nodiscard]] bool DirectoryExists(const std::string& path);
+// Attribute bits (FileFind.h) of a file or folder; -1 when it doesn't exist.
+[[nodiscard]] int32_t GetFileAttributes(const std::string& path);
+// Applies the read-only and archive bits (others are not kept by this OS).
+// Clearing the archive bit records the file as archived; setting it forgets that.
+// False (with a log line) when it can't be done.
+[[nodiscard]] bool SetFileAttributes(const std::string& path, int32_t attributes);
+// Sets the last-write time (Unix seconds and nanoseconds).
+[[nodiscard]] bool SetFileWriteTime(const std::string& path, int64_t seconds, int32_t nanoseconds);
+// Creates a folder and its missing parents.
+[[nodiscard]] bool ForceDirectories(const std::string& path);
+[[nodiscard]] bool DeleteFile(const std::string& path);
+
+} // namespace qnzb::platform

@@ -1,0 +1,72 @@
+#include "support/TempDir.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace qnzb::test {
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "qnzb-test-XXXXXX").string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!::mkdtemp(buf.data()))
+    throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests may leave read-only folders behind; make them writable so removal works.
+  for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::at(std::string_view relative) const {
+  return path_ + "/" + std::string(relative);
+}
+
+std::string TempDir::mkdir(std::string_view relative) const {
+  std::string p = at(relative);
+  fs::create_directories(p);
+  return p;
+}
+
+std::string TempDir::write(std::string_view relative, std::string_view content) const {
+  std::string p = at(relative);
+  fs::create_directories(fs::path(p).parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  return p;
+}
+
+std::string TempDir::writePattern(std::string_view relative, int64_t size, int seed) const {
+  std::string content(static_cast<size_t>(size), '\0');
+  for (int64_t i = 0; i < size; ++i)
+    content[static_cast<size_t>(i)] = static_cast<char>((i * 7 + seed) & 0xFF);
+  return write(relative, content);
+}
+
+std::string TempDir::writeSparse(std::string_view relative, int64_t size) const {
+  std::string p = write(relative, "");
+  fs::resize_file(p, static_cast<uintmax_t>(size));
+  return p;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+} // namespace qnzb::test
