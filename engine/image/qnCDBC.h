@@ -1,0 +1,157 @@
+#pragma once
+// The burner component: the one engine object the front ends drive. It adds to
+// the device component everything that turns a compilation of local files into
+// a disc: the layout tree and its operations, and the settings of the image
+// builder, the recording engine and the drive commands as published
+// properties.
+//
+// Threading: every operation here runs on the thread that owns the component.
+// The layout is program-wide (shared by every instance) and must not change
+// while a job runs.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/device/qnDrvLib.h"
+#include "engine/image/qnISOLib.h"
+#include "engine/runtime/DateTime.h"
+#include "platform/FileFind.h"
+
+namespace qnzb {
+
+class TQNZBurner;
+
+// (Sender, FullPath, LongFileName, ShortFileName, DateTime, Attr, FileSize, Skip):
+// fired before an entry is added; the handler may change the names, the date
+// and Skip.
+using TAddFileEvent = std::function<void(TObject* Sender, const std::string& FullPath,
+                                         std::string& LongFileName, std::string& ShortFileName,
+                                         TDateTime& DateTime, int32_t Attr, int64_t FileSize, bool& Skip)>;
+// (Sender, LongName, ShortName, Skip): fired before a sub-folder is added; the
+// handler may rename the folder or leave it (and all below it) out.
+using TAddDirEvent = std::function<void(TObject* Sender, std::string& LongName, std::string& ShortName, bool& Skip)>;
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+// A listing record made up for a directory that has no local source.
+using TListing = platform::TListing;
+
+class TQNZBurner : public TSCSIDevice {
+public:
+  explicit TQNZBurner(TComponent* owner);
+  ~TQNZBurner() override;
+
+  // ---- Published properties ----
+  bool UnderrunProtection = true;
+  bool FinalizeDisc = false;
+  bool TestWrite = false;
+  bool ReplaceFile = false;      // adding a name that exists replaces the entry in place
+  bool FinalizeTrack = true;
+  bool PerformOPC = false;
+  bool JolietFileSystem = true;  // add the Joliet tree
+  bool WritePostGap = true;
+  uint32_t DeviceBufferSize = 0;
+  uint32_t DeviceFreeBufferSize = 0;
+  uint16_t ReadSpeed = 0;
+  std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
+  std::string FileCopyright, FileAbstract, FileBibliographic;
+  TDateTime DateCreation = 0, DateModification = 0, DateEffective = 0, DateExpiration = 0;
+  std::string ISOFileName;  // target of a cached image build
+
+  [[nodiscard]] int32_t CacheSize() const { return cacheSize_; }
+  // Below 2,097,152 becomes 2,097,152; otherwise rounded down to a multiple of 2048.
+  void SetCacheSize(int32_t value);
+  [[nodiscard]] const std::string& Version() const { return version_; }
+  // The version is fixed: whatever is given, it stays "1.21".
+  void SetVersion(const std::string& value);
+  [[nodiscard]] uint16_t WriteSpeed() const { return writeSpeed_; }
+
+  TAddFileEvent OnAddFile;
+  TAddDirEvent OnAddDir;
+  TNotifyEvent OnFinalizingTrack;
+
+  // ---- Public state ----
+  bool Bootable = false;         // build an El Torito bootable image
+  std::string BootImage;         // path of the boot image file
+  int16_t SessionToImport = 0;   // 0 none, -1 the last, else its number
+  bool SessionImported = false;
+  bool LastFolderOnly = false;   // placing by source path keeps only the last folder
+  bool Appending = false;
+  int64_t TotalBytes = 0;        // sector-rounded sizes of the added local files
+  TFEntry* LastEntry = nullptr;  // the entry added last (nullptr once removed)
+  bool LayoutReady = false;      // false after any addition
+  // The encoded metadata of the last layout: 2048-byte sectors.
+  std::vector<uint8_t> MetadataStream;
+
+  // Address plan of the last layout.
+  uint32_t SessionStart = 0;
+  uint32_t IsoPathTableL = 0, IsoPathTableM = 0, JolietPathTableL = 0, JolietPathTableM = 0;
+  int32_t IsoPathTableSize = 0, JolietPathTableSize = 0;
+  uint32_t IsoDirStart = 0, JolietDirStart = 0;
+  int32_t IsoDirBytes = 0, JolietDirBytes = 0;
+  uint32_t BootCatalogSector = 0, BootImageSector = 0;
+  int32_t BootImageSectors = 0;
+  uint32_t FirstFileSector = 0;
+  int64_t PaddingSectors = 0, FileSectors = 0, ImageEnd = 0, ImageLength = 0;
+
+  // The root of the program-wide layout.
+  [[nodiscard]] TDEntry* RootDir() const { return Layout.Root(); }
+
+  // ---- Layout tree ----
+  // Empties the layout (root only) with room for the given entries and
+  // directories; reads the time zone. Always true.
+  bool ResetLayout(int32_t MaxFiles, int32_t MaxDirs);
+  [[nodiscard]] int32_t DirectoryCount() const { return Layout.DirCount() - 1; }
+  [[nodiscard]] int32_t EntryCount() const { return Layout.FileCount(); }
+  [[nodiscard]] TDEntry* FindDirectory(const std::string& Path) const { return Layout.FindDirectory(Path); }
+  [[nodiscard]] TFEntry* FindEntry(const TDEntry* Dir, const std::string& LongName) const {
+    return Layout.FindEntry(Dir, LongName);
+  }
+  // The directory of a layout path, created with its parents when missing.
+  // nullptr for a path ending in "\" (its directories are still created).
+  TDEntry* ForceDirectory(const std::string& Path);
+  // A sub-directory made from a name alone (no local folder behind it).
+  TDEntry* AddDirByName(TDEntry* Parent, const std::string& DirName, int32_t Attr);
+  // Adds one sub-directory from a listing; an existing one of the same path
+  // is returned as it is (folders merge). nullptr when a table is full.
+  TDEntry* AddDirEntry(TDEntry* Parent, const TListing& Listing);
+  // Adds one file (or imported entry when Extent is not 0): 1 added or
+  // replaced, 0 not added.
+  int32_t AddFileEntry(TDEntry* Dir, const TListing& Listing, const std::string& FullPath, uint32_t Extent,
+                       bool ArchiveOnly);
+  // 1 when the file was found and offered, -1 not found, 0 no destination.
+  int32_t AddFile(const std::string& DestPath, const std::string& SourceFile, bool PlaceByPath);
+  // Adds a local folder's contents under Dest; the result of its last step.
+  int32_t AddFolder(TDEntry* Dest, const std::string& SourcePath, const std::string& Mask, int32_t AttrMask,
+                    bool Recursive, bool PlaceByPath, bool ArchiveOnly);
+  // Always true.
+  bool RemoveEntry(TDEntry* Dir, TFEntry* Entry);
+  bool RemoveByName(const std::string& DirPath, const std::string& LongName);
+  // False for the root. Sets Dir to nullptr when it removed it.
+  bool RemoveDirectory(TDEntry*& Dir);
+  bool RemoveEmptyDirectories();
+  // Total size of a local folder ("…/" ) with its sub-folders, or of the
+  // files a path or pattern names.
+  [[nodiscard]] int64_t FolderSize(const std::string& Path) const;
+  // Clears the archive bit of every source added under the archive-only rule.
+  bool ClearArchiveBits();
+
+  // The layout folder path a local source folder is placed at: drive letter,
+  // or server and share, dropped; "/" turned into "\". Keeps a trailing "\".
+  [[nodiscard]] static std::string LayoutPathOf(const std::string& sourceFolder);
+  // Only the last folder of a layout path ("\data\photos\" gives "\photos\").
+  [[nodiscard]] static std::string LastFolderOf(const std::string& layoutPath);
+
+private:
+  TDEntry* NewDirectoryLogged(TDEntry* parent, const std::string& longName, const std::string& what);
+  TFEntry* NewEntryLogged(TDEntry* dir, const std::string& longName);
+  void Forget(TFEntry* entry);
+
+  int32_t cacheSize_ = 0;
+  std::string version_ = "1.21";
+  uint16_t writeSpeed_ = 0;
+};
+
+} // namespace qnzb

@@ -1,0 +1,25 @@
+#pragma once
+// String helpers with the system's semantics: upper-casing touches only the
+// ASCII letters a to z (names on disc are compared that way), and printf-style
+// formatting for the engine's fixed message texts.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qnzb {
+
+[[nodiscard]] std::string UpperCase(std::string_view text);
+[[nodiscard]] inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+// Equal when equal after UpperCase.
+[[nodiscard]] bool SameText(std::string_view a, std::string_view b);
+
+// printf-style formatting into a std::string.
+[[nodiscard]] std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+
+// The number of code points of UTF-8 `text` (a stray byte counts as one).
+[[nodiscard]] size_t CodePointCount(std::string_view text);
+// The byte length of the first `count` code points of UTF-8 `text`.
+[[nodiscard]] size_t CodePointPrefix(std::string_view text, size_t count);
+
+} // namespace qnzb

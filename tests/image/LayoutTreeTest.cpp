@@ -1,0 +1,307 @@
+// Building the layout tree from local files and folders: placement, merging,
+// duplicates, replacement and the add events.
+
+#include <filesystem>
+
+#include "image/LayoutFixture.h"
+#include "engine/runtime/Strings.h"
+#include "platform/FileIO.h"
+#include "platform/System.h"
+
+namespace qnzb::test {
+namespace {
+
+TEST_F(LayoutTest, ResetLeavesTheRootAlone) {
+  const std::string file = tmp.write("a.txt", "x");
+  ASSERT_EQ(burner.AddFile("\\", file, false), 1);
+  EXPECT_TRUE(burner.ResetLayout(600000, 20000));
+  EXPECT_EQ(burner.DirectoryCount(), 0);
+  EXPECT_EQ(burner.EntryCount(), 0);
+  EXPECT_EQ(burner.TotalBytes, 0);
+  TDEntry* root = burner.RootDir();
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->Path, "\\");
+  EXPECT_EQ(root->IsoName, "CD_ROOT");
+  EXPECT_EQ(root->LongName, "CD Root Directory");
+  EXPECT_EQ(root->Level, 1);
+  EXPECT_EQ(root->Parent, root);
+  EXPECT_EQ(root->FirstEntry, nullptr);
+  EXPECT_EQ(burner.FindDirectory(""), root);
+  EXPECT_EQ(burner.FindDirectory("\\"), root);
+}
+
+TEST_F(LayoutTest, PlacingByPathKeepsTheWholeFolderOrItsLastFolder) {
+  const std::string file = tmp.write("data/A/f.txt", "hello");
+  ASSERT_EQ(burner.AddFile("", file, true), 1);
+  // The scratch folder's own path lands in the layout, upper-cased.
+  const std::string folder = TQNZBurner::LayoutPathOf(tmp.path() + "/data/A/");
+  TDEntry* whole = burner.FindDirectory(folder);
+  ASSERT_NE(whole, nullptr);
+  EXPECT_EQ(Names(whole), std::vector<std::string>{"f.txt"});
+  EXPECT_EQ(whole->Path, UpperCase(folder.substr(0, folder.size() - 1)));
+
+  burner.ResetLayout(600000, 20000);
+  burner.LastFolderOnly = true;
+  ASSERT_EQ(burner.AddFile("", file, true), 1);
+  TDEntry* last = burner.FindDirectory("\\A");
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->Parent, burner.RootDir());
+  EXPECT_EQ(Names(last), std::vector<std::string>{"f.txt"});
+  EXPECT_EQ(burner.DirectoryCount(), 1);
+}
+
+TEST(LayoutPaths, DriveLettersNetworkSharesAndLocalPathsMapAlike) {
+  const struct {
+    const char* source;
+    const char* layout;
+    const char* lastFolder;
+  } rows[] = {
+      {"C:\\A\\", "\\A\\", "\\A\\"},
+      {"\\\\server\\share\\A\\", "\\A\\", "\\A\\"},
+      {"/A/", "\\A\\", "\\A\\"},
+      {"C:\\data\\photos\\", "\\data\\photos\\", "\\photos\\"},
+      {"/home/u/data/photos", "\\home\\u\\data\\photos", "\\photos"},
+      {"\\\\server\\share", "\\", "\\"},
+  };
+  for (const auto& row : rows) {
+    const std::string layout = TQNZBurner::LayoutPathOf(row.source);
+    EXPECT_EQ(layout, row.layout) << row.source;
+    EXPECT_EQ(TQNZBurner::LastFolderOf(layout), row.lastFolder) << row.source;
+  }
+}
+
+TEST_F(LayoutTest, MissingSourceAndDestinationAreReported) {
+  EXPECT_EQ(burner.AddFile("\\", tmp.at("nope.txt"), false), -1);
+  EXPECT_EQ(burner.AddFile("\\NO\\SUCH", tmp.write("a.txt", "x"), false), 0);
+  EXPECT_TRUE(Logged("INVALID DESTINATION PATH", 4));
+  EXPECT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("missing"), "*.*", 63, true, false, false), 0);
+  // A folder is not a file.
+  EXPECT_EQ(burner.AddFile("\\", tmp.mkdir("sub"), false), -1);
+  EXPECT_EQ(burner.EntryCount(), 0);
+  EXPECT_EQ(burner.TotalBytes, 0);
+}
+
+TEST_F(LayoutTest, DuplicatesAreIgnoredOrReplacedInPlace) {
+  const std::string a = tmp.write("one/a.txt", std::string(100, 'a'));
+  const std::string b = tmp.write("one/b.txt", "b");
+  const std::string a2 = tmp.write("two/A.TXT", std::string(5000, 'z'));
+  ASSERT_EQ(burner.AddFile("\\", a, false), 1);
+  ASSERT_EQ(burner.AddFile("\\", b, false), 1);
+  EXPECT_EQ(burner.TotalBytes, 4096);
+
+  // Same name in another case: ignored without ReplaceFile.
+  EXPECT_EQ(burner.AddFile("\\", a2, false), 1);
+  EXPECT_EQ(burner.EntryCount(), 2);
+  EXPECT_EQ(burner.FindEntry(burner.RootDir(), "a.txt")->SourcePath, a);
+
+  burner.ReplaceFile = true;
+  TFEntry* before = burner.FindEntry(burner.RootDir(), "A.txt");
+  ASSERT_EQ(burner.AddFile("\\", a2, false), 1);
+  EXPECT_EQ(burner.EntryCount(), 2);
+  EXPECT_EQ(Names(burner.RootDir()), (std::vector<std::string>{"A.TXT", "b.txt"}));
+  TFEntry* after = burner.FindEntry(burner.RootDir(), "a.txt");
+  EXPECT_EQ(after, before);  // same node, same list position
+  EXPECT_EQ(after->SourcePath, a2);
+  EXPECT_EQ(after->IsoSize, 5000);
+  EXPECT_EQ(burner.TotalBytes, 2048 + 6144);
+  EXPECT_EQ(burner.LastEntry, after);
+}
+
+TEST_F(LayoutTest, NamesWithoutExtensionGetAFullStopAndLongNamesArriveSkipped) {
+  const std::string plain = tmp.write("MAKEFILE", "all:");
+  const std::string longName = tmp.write(std::string(110, 'n'), "x");
+  const std::string limit = tmp.write(std::string(105, 'm') + ".txt", "x");  // 109 characters
+  std::vector<std::pair<std::string, bool>> offered;
+  burner.OnAddFile = [&](TObject* sender, const std::string&, std::string& longFile, std::string&, TDateTime&,
+                         int32_t, int64_t, bool& skip) {
+    EXPECT_EQ(sender, &burner);
+    offered.emplace_back(longFile, skip);
+  };
+  ASSERT_EQ(burner.AddFile("\\", plain, false), 1);
+  ASSERT_EQ(burner.AddFile("\\", longName, false), 1);
+  ASSERT_EQ(burner.AddFile("\\", limit, false), 1);
+  ASSERT_EQ(offered.size(), 3u);
+  EXPECT_EQ(offered[0], std::make_pair(std::string("MAKEFILE."), false));
+  EXPECT_TRUE(offered[1].second);
+  EXPECT_FALSE(offered[2].second);
+  EXPECT_EQ(Names(burner.RootDir()), (std::vector<std::string>{"MAKEFILE.", std::string(105, 'm') + ".txt"}));
+  EXPECT_EQ(burner.FindEntry(burner.RootDir(), "makefile.")->IsoName, "MAKEFILE.");
+}
+
+TEST_F(LayoutTest, AddFileHandlerRenamesAndSkips) {
+  const std::string a = tmp.write("a.txt", "x");
+  const std::string b = tmp.write("b.txt", "y");
+  burner.OnAddFile = [](TObject*, const std::string& path, std::string& longFile, std::string& shortFile,
+                        TDateTime& when, int32_t, int64_t, bool& skip) {
+    if (path.ends_with("b.txt")) {
+      skip = true;
+      return;
+    }
+    longFile = "Renamed File.txt";
+    shortFile = "renam~1.txt";
+    when = EncodeDate(2004, 7, 4);
+  };
+  ASSERT_EQ(burner.AddFile("\\", a, false), 1);
+  ASSERT_EQ(burner.AddFile("\\", b, false), 1);
+  ASSERT_EQ(burner.EntryCount(), 1);
+  TFEntry* e = burner.FindEntry(burner.RootDir(), "renamed file.TXT");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->IsoName, "RENAM~1.TXT");
+  EXPECT_EQ(e->DateTime, EncodeDate(2004, 7, 4));
+  EXPECT_EQ(burner.FindEntry(burner.RootDir(), "a.txt"), nullptr);
+}
+
+TEST_F(LayoutTest, FoldersMergeWhateverTheCaseOfTheirNames) {
+  tmp.write("x/Photos/one.jpg", "1");
+  tmp.write("y/PHOTOS/two.jpg", "22");
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("x"), "*.*", 63, true, false, false), 1);
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("y/"), "*.*", 63, true, false, false), 1);
+  EXPECT_EQ(burner.DirectoryCount(), 1);
+  TDEntry* photos = burner.FindDirectory("\\photos\\");
+  ASSERT_NE(photos, nullptr);
+  EXPECT_EQ(photos->LongName, "Photos");
+  EXPECT_EQ(photos->Path, "\\PHOTOS");
+  EXPECT_EQ(Names(photos), (std::vector<std::string>{"one.jpg", "two.jpg"}));
+}
+
+TEST_F(LayoutTest, FolderTreesKeepFilesAndDropEmptyFolders) {
+  tmp.write("src/top.txt", "t");
+  tmp.write("src/a/b/deep.txt", "d");
+  tmp.mkdir("src/empty/emptier");
+  tmp.mkdir("src/a/nothing");
+  tmp.write("src/.hidden", "h");
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  EXPECT_EQ(Names(burner.RootDir()), (std::vector<std::string>{"a", ".hidden", "top.txt"}));
+  EXPECT_EQ(burner.FindDirectory("\\EMPTY"), nullptr);
+  EXPECT_EQ(burner.FindDirectory("\\A\\NOTHING"), nullptr);
+  TDEntry* b = burner.FindDirectory("\\A\\B");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->Level, 3);
+  EXPECT_EQ(Names(b), std::vector<std::string>{"deep.txt"});
+  EXPECT_EQ(burner.DirectoryCount(), 2);
+  EXPECT_EQ(burner.EntryCount(), 5);  // a, b, deep.txt, .hidden, top.txt
+  EXPECT_TRUE(burner.FindEntry(burner.RootDir(), ".hidden")->Attr & 0x02);
+
+  // Not recursive: only the folder's own files.
+  burner.ResetLayout(600000, 20000);
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, false, false, false), 1);
+  EXPECT_EQ(burner.DirectoryCount(), 0);
+  EXPECT_EQ(Names(burner.RootDir()), (std::vector<std::string>{".hidden", "top.txt"}));
+}
+
+TEST_F(LayoutTest, FolderPlacedByPathAndUnderItsOwnName) {
+  tmp.write("data/photos/p.jpg", "p");
+  burner.LastFolderOnly = true;
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("data/photos/"), "*.*", 63, true, true, false), 1);
+  TDEntry* photos = burner.FindDirectory("\\PHOTOS");
+  ASSERT_NE(photos, nullptr);
+  EXPECT_EQ(Names(photos), std::vector<std::string>{"p.jpg"});
+  EXPECT_EQ(photos->IsoName, "PHOTOS");  // made by name
+}
+
+TEST_F(LayoutTest, AddDirHandlerSkipsAndRenamesFolders) {
+  tmp.write("src/keep/k.txt", "k");
+  tmp.write("src/skip/s.txt", "s");
+  burner.OnAddDir = [](TObject*, std::string& longName, std::string& shortName, bool& skip) {
+    if (longName == "skip")
+      skip = true;
+    else {
+      longName = "Kept Folder";
+      shortName = "KEPTFO~1";
+    }
+  };
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  EXPECT_EQ(burner.DirectoryCount(), 1);
+  TDEntry* kept = burner.FindDirectory("\\KEPT FOLDER");
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->IsoName, "KEPTFO~1");
+  EXPECT_EQ(Names(kept), std::vector<std::string>{"k.txt"});
+}
+
+TEST_F(LayoutTest, FolderResultIsThatOfItsLastStep) {
+  tmp.write("src/a.txt", "a");
+  tmp.write("src/b.txt", "b");
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  // Adding again: every file is a duplicate, so the last step gives 0.
+  EXPECT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 0);
+  EXPECT_EQ(burner.EntryCount(), 2);
+}
+
+TEST_F(LayoutTest, BackslashesInLocalNamesCannotForgeLayoutPaths) {
+  tmp.write("src/a\\b/f.txt", "f");
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  EXPECT_EQ(burner.FindDirectory("\\A\\B"), nullptr);
+  TDEntry* dir = burner.FindDirectory("\\A_B");
+  ASSERT_NE(dir, nullptr);
+  EXPECT_EQ(dir->Level, 2);
+}
+
+TEST_F(LayoutTest, SymbolicLinkLoopsEndAndAreLogged) {
+  tmp.write("src/a/f.txt", "f");
+  std::filesystem::create_directory_symlink(tmp.at("src"), tmp.at("src/a/loop"));
+  std::vector<std::string> platformLog;
+  platform::SetPlatformLog([&](const std::string& line) { platformLog.push_back(line); });
+  EXPECT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  platform::SetPlatformLog(nullptr);
+  EXPECT_EQ(burner.DirectoryCount(), 1);
+  EXPECT_EQ(burner.EntryCount(), 2);
+  EXPECT_FALSE(platformLog.empty());
+}
+
+TEST_F(LayoutTest, FilesOfFourGibibytesAreRefusedAndTheRestIsAdded) {
+  tmp.write("src/a.txt", "a");
+  const std::string big = tmp.writeSparse("src/big.bin", int64_t{1} << 32);
+  tmp.write("src/c.txt", "c");
+  tmp.writeSparse("src/under.bin", (int64_t{1} << 32) - 1);
+  bool offeredBig = false;
+  burner.OnAddFile = [&](TObject*, const std::string& path, std::string&, std::string&, TDateTime&, int32_t,
+                         int64_t, bool&) { offeredBig |= path == big; };
+  burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false);
+  EXPECT_EQ(Names(burner.RootDir()), (std::vector<std::string>{"a.txt", "c.txt", "under.bin"}));
+  EXPECT_FALSE(offeredBig);
+  EXPECT_TRUE(Logged(">>> FILE TOO LARGE (4 GB OR MORE), NOT ADDED: " + big, 4));
+  EXPECT_EQ(burner.TotalBytes, 2048 + 2048 + (int64_t{1} << 32));
+  EXPECT_EQ(burner.FindEntry(burner.RootDir(), "under.bin")->IsoSize, (int64_t{1} << 32) - 1);
+}
+
+TEST_F(LayoutTest, ArchiveOnlyAddsMarkedFilesAndClearsTheirBits) {
+  const std::string a = tmp.write("src/a.txt", "a");
+  const std::string b = tmp.write("src/b.txt", "b");
+  if (!platform::SetFileAttributes(b, 0))
+    GTEST_SKIP() << "no extended attributes on the scratch file system";
+  ASSERT_EQ(platform::GetFileAttributes(b) & 0x20, 0);
+  burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, true);
+  EXPECT_EQ(Names(burner.RootDir()), std::vector<std::string>{"a.txt"});
+  EXPECT_TRUE(burner.FindEntry(burner.RootDir(), "a.txt")->ArchiveOnly);
+  EXPECT_TRUE(burner.ClearArchiveBits());
+  EXPECT_EQ(platform::GetFileAttributes(a) & 0x20, 0);
+}
+
+TEST_F(LayoutTest, FolderSizeCountsEveryFileBelow) {
+  tmp.write("s/a.bin", std::string(1000, 'a'));
+  tmp.write("s/sub/b.bin", std::string(3000, 'b'));
+  tmp.mkdir("s/empty");
+  EXPECT_EQ(burner.FolderSize(tmp.at("s/")), 4000);
+  EXPECT_EQ(burner.FolderSize(tmp.at("s/a.bin")), 1000);
+  EXPECT_EQ(burner.FolderSize(tmp.at("s/*.bin")), 1000);
+  EXPECT_EQ(burner.FolderSize(tmp.at("none/")), 0);
+}
+
+TEST_F(LayoutTest, ForceDirectoryCreatesParentsAndNamesThemByRule) {
+  TDEntry* d = burner.ForceDirectory("\\My docs\\2024 {new}");
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->Path, "\\MY DOCS\\2024 {NEW}");
+  EXPECT_EQ(d->IsoName, "2024__NEW_");
+  EXPECT_EQ(d->Parent->IsoName, "MY_DOCS");
+  EXPECT_EQ(d->Parent->OwnEntry->Attr, 0x10);
+  EXPECT_EQ(burner.ForceDirectory("\\My docs\\"), d->Parent);  // exists: found
+  EXPECT_EQ(burner.ForceDirectory("\\New\\"), nullptr);        // made, but named by no last part
+  EXPECT_NE(burner.FindDirectory("\\NEW"), nullptr);
+  EXPECT_EQ(burner.ForceDirectory("\\my DOCS\\2024 {new}"), d);
+  EXPECT_EQ(burner.DirectoryCount(), 3);
+  EXPECT_EQ(burner.ForceDirectory("relative\\path"), nullptr);
+  EXPECT_EQ(burner.DirectoryCount(), 3);
+}
+
+} // namespace
+} // namespace qnzb::test
