@@ -38,7 +38,7 @@ std::string BenchDir() {
 const std::string& Tree() {
   static const std::string root = [] {
     const std::string path = BenchDir() + "/layout-tree";
-    const std::string done = path + "/.complete";
+    const std::string done = path + ".complete";
     if (fs::exists(done))
       return path;
     fs::remove_all(path);
@@ -82,8 +82,10 @@ void BM_AddFolder(benchmark::State& state) {
     kib = ResidentKiB() - before;
     entries = burner.EntryCount();
   }
+  static const std::string error =
+      Format("expected %d entries, got %lld", Files + TopFolders * (SubFolders + 1), static_cast<long long>(entries));
   if (entries != Files + TopFolders * (SubFolders + 1))
-    state.SkipWithError("unexpected entry count");
+    state.SkipWithError(error.c_str());
   state.counters["entries"] = static_cast<double>(entries);
   state.counters["bytes_per_entry"] = entries ? 1024.0 * static_cast<double>(kib) / static_cast<double>(entries) : 0;
 }

@@ -2,7 +2,9 @@
 // Folder listings as the system expects them from find-first/next: each item
 // with its Windows-style short (8.3) alternate name, attributes, last-write time
 // and 64-bit size. Symbolic links are followed; broken links and links that
-// lead back into an ancestor folder are left out with a log line.
+// lead back into the folder or one above it are left out with a log line
+// (PlatformLog, System.h), and so are pipes, sockets and devices, which have
+// no file data to read.
 
 #include <cstdint>
 #include <string>
@@ -42,17 +44,30 @@ struct TListing {
 // find-first filters: hidden, system and directory items only when the mask
 // has that bit; every other item always. An unreadable or missing folder, or
 // nothing matching, gives an empty list.
+// Aliases are numbered over all names of the folder in listing order, so an
+// item has the same alias whatever the mask. "." and ".." carry the
+// attributes of the folder and of its parent, never hidden; folders
+// report size 0. A pattern without "/" lists the current folder.
+// Thread-safe; the order is sorted by the ASCII upper-cased name, ties by the
+// name's bytes.
 [[nodiscard]] std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask);
 
 // The Windows 8.3 alias that `name` gets in a folder where `taken` already
 // holds the aliases (and valid short names) present, upper case. Empty when
-// `name` is already a valid 8.3 name in any case. Otherwise: upper case,
-// spaces and extra dots dropped, invalid characters replaced by "_", the first
-// six characters of the base + "~N" + "." + the first three characters of the
-// extension, N the smallest number from 1 whose alias is not in `taken`
-// (the base shortens so that the alias stays within 8 characters before the dot).
+// `name` is already a valid 8.3 name in any case, and for "." and "..".
+// Otherwise: ASCII upper case, spaces and leading dots dropped; the extension
+// is what follows the last dot, the base what precedes it with its dots
+// dropped; "+,;=[]", other characters not allowed in short names and every
+// non-ASCII character (one UTF-8 sequence counts as one character) become "_".
+// The alias is the first six characters of the base + "~N" + "." + the first
+// three characters of the extension (no dot when there is none), N the
+// smallest number from 1 whose alias is not in `taken`; the base shortens so
+// that the part before the dot stays within 8 characters ("MYLON~10.TXT").
+// A name of only dots and spaces has base "_".
 [[nodiscard]] std::string ShortAlias(std::string_view name, const std::vector<std::string>& taken);
-// True when `name` is a valid 8.3 name (in any case).
+// True when `name` is a valid 8.3 name (in any case): a base of 1 to 8 and an
+// optional extension of 1 to 3 characters from A-Z (either case), 0-9 and
+// !#$%&'()-@^_`{}~.
 [[nodiscard]] bool IsValidShortName(std::string_view name);
 
 } // namespace qnzb::platform

@@ -15,15 +15,18 @@ enum class TFileAccess { Read, Write, ReadWrite };
 // Opens an existing file. Sharing modes are not a concept of this OS and are
 // not asked for. InvalidFileHandle on failure.
 [[nodiscard]] TFileHandle FileOpen(const std::string& path, TFileAccess access);
-// Creates (or truncates) a file for reading and writing.
+// Creates (or truncates) a file for reading and writing, with the default
+// permissions the user's umask leaves.
 [[nodiscard]] TFileHandle FileCreate(const std::string& path);
 void FileClose(TFileHandle handle);
 
-// Transfer up to `count` bytes at the current position; the count moved, 0 on
-// failure or at the end of the file (read). Interrupted calls are retried.
+// Transfer `count` bytes at the current position, stopping early only at the
+// end of the file or on an error; the count moved, 0 on failure or at the end
+// of the file (read). Interrupted calls are retried.
 [[nodiscard]] int32_t FileRead(TFileHandle handle, void* buffer, int32_t count);
 [[nodiscard]] int32_t FileWrite(TFileHandle handle, const void* buffer, int32_t count);
-// Like FileRead, but tells a failure (-1) apart from the end of the file (0).
+// Like FileRead, but tells a failure (-1: closed handle, a folder, an I/O
+// error before any byte, a negative count) apart from the end of the file (0).
 [[nodiscard]] int32_t FileReadChecked(TFileHandle handle, void* buffer, int32_t count);
 // origin: 0 begin, 1 current, 2 end. The new position, or -1 on failure.
 [[nodiscard]] int64_t FileSeek(TFileHandle handle, int64_t offset, int origin);
@@ -31,6 +34,7 @@ void FileClose(TFileHandle handle);
 [[nodiscard]] bool FileTruncateHere(TFileHandle handle);
 
 // The last OS error of the calling thread, as text ("No such file or directory").
+// Call it right after the failing call; the functions here keep it intact.
 [[nodiscard]] std::string LastErrorText();
 
 [[nodiscard]] bool FileExists(const std::string& path);       // a file, not a folder
@@ -38,10 +42,15 @@ void FileClose(TFileHandle handle);
 // Attribute bits (FileFind.h) of a file or folder; -1 when it doesn't exist.
 [[nodiscard]] int32_t GetFileAttributes(const std::string& path);
 // Applies the read-only and archive bits (others are not kept by this OS).
-// Clearing the archive bit records the file as archived; setting it forgets that.
-// False (with a log line) when it can't be done.
+// Read-only removes every write permission; not read-only gives the owner
+// write permission when nobody had it. Clearing the archive bit records the
+// file as archived at its current last-write time (so any later change of
+// that time sets the bit again); setting it forgets the record. Folders carry
+// no archive bit. False (with a log line) when it can't be done, for example
+// clearing the archive bit where the file system keeps no extended attributes.
 [[nodiscard]] bool SetFileAttributes(const std::string& path, int32_t attributes);
-// Sets the last-write time (Unix seconds and nanoseconds).
+// Sets the last-write time (Unix seconds and nanoseconds 0..999999999); the
+// access time stays.
 [[nodiscard]] bool SetFileWriteTime(const std::string& path, int64_t seconds, int32_t nanoseconds);
 // Creates a folder and its missing parents.
 [[nodiscard]] bool ForceDirectories(const std::string& path);

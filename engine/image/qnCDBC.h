@@ -34,6 +34,8 @@ using TAddFileEvent = std::function<void(TObject* Sender, const std::string& Ful
 // handler may rename the folder or leave it (and all below it) out.
 using TAddDirEvent = std::function<void(TObject* Sender, std::string& LongName, std::string& ShortName, bool& Skip)>;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
+// (Sender, Error): a job ended; Error is empty on success, else upper-case text.
+using TWriteDoneEvent = std::function<void(TObject* Sender, const std::string& Error)>;
 
 // A listing record made up for a directory that has no local source.
 using TListing = platform::TListing;
@@ -71,6 +73,7 @@ public:
   TAddFileEvent OnAddFile;
   TAddDirEvent OnAddDir;
   TNotifyEvent OnFinalizingTrack;
+  TWriteDoneEvent OnWriteDone;
 
   // ---- Public state ----
   bool Bootable = false;         // build an El Torito bootable image
@@ -84,6 +87,12 @@ public:
   bool LayoutReady = false;      // false after any addition
   // The encoded metadata of the last layout: 2048-byte sectors.
   std::vector<uint8_t> MetadataStream;
+  // The system area and volume descriptors of the last metadata build, in a
+  // 65,537-byte block filled with FFh after DescriptorCopyLength bytes.
+  std::vector<uint8_t> DescriptorCopy;
+  int32_t DescriptorCopyLength = 0;
+  // The source file being read by the running job, for progress messages.
+  std::string CurrentFile;
 
   // Address plan of the last layout.
   uint32_t SessionStart = 0;
@@ -98,6 +107,27 @@ public:
 
   // The root of the program-wide layout.
   [[nodiscard]] TDEntry* RootDir() const { return Layout.Root(); }
+
+  // ---- Image layout and metadata ----
+  // Plans the session: sorts the directories into path table order and gives
+  // every descriptor, path table, directory extent, boot item and file its
+  // sector. ImageOnly: an image-file build, which always starts at sector 0.
+  // Turns Bootable off when BootImage names no existing file. Always true.
+  bool PrepareImage(bool ImageOnly, TDEntry* ImportInto);
+  // Sectors to write: ImageLength, but at least 300 with WritePostGap.
+  [[nodiscard]] int64_t TrackLength() const;
+  // Encodes the metadata of the planned session into MetadataStream (and the
+  // descriptors into DescriptorCopy). Requires a fresh PrepareImage. Throws
+  // EImageError when a value does not fit its on-disc field; the stream is
+  // then incomplete and must not be written. True otherwise.
+  bool BuildMetadata(bool ImageOnly, TDEntry* ImportInto);
+
+  // Builds the compilation into the image file FileName. QuickMode: on the
+  // calling thread; returns 1 when the file is complete and OnWriteDone was
+  // fired with an empty text. A failure throws (EFOpenError when the target
+  // can't be created, EImageError otherwise) and leaves no file behind; an
+  // existing file of that name is only replaced by a complete image.
+  int32_t BuildImageFile(const std::string& FileName, bool QuickMode);
 
   // ---- Layout tree ----
   // Empties the layout (root only) with room for the given entries and
@@ -148,6 +178,11 @@ private:
   TDEntry* NewDirectoryLogged(TDEntry* parent, const std::string& longName, const std::string& what);
   TFEntry* NewEntryLogged(TDEntry* dir, const std::string& longName);
   void Forget(TFEntry* entry);
+  void BuildQuickImage(const std::string& fileName);
+
+  // The arguments of the last BuildMetadata, handed to the next PrepareImage of a job.
+  bool lastImageOnly_ = true;
+  TDEntry* lastImportInto_ = nullptr;
 
   int32_t cacheSize_ = 0;
   std::string version_ = "1.21";
