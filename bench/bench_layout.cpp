@@ -14,7 +14,7 @@
 #include <fstream>
 #include <random>
 #include <string>
-#include <unistd.h>
+#include <malloc.h>
 
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Strings.h"
@@ -63,23 +63,19 @@ const std::string& Tree() {
   return root;
 }
 
-long ResidentKiB() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
+// Heap bytes in use: what the layout holds, independent of reused pages.
+size_t HeapInUse() { return mallinfo2().uordblks; }
 
 void BM_AddFolder(benchmark::State& state) {
   const std::string& tree = Tree();
   TQNZBurner burner(nullptr);
   int64_t entries = 0;
-  long kib = 0;
+  size_t bytes = 0;
   for (auto _ : state) {
     burner.ResetLayout(600000, 20000);
-    const long before = ResidentKiB();
+    const size_t before = HeapInUse();
     burner.AddFolder(burner.RootDir(), tree, "*.*", 63, true, false, false);
-    kib = ResidentKiB() - before;
+    bytes = HeapInUse() - before;
     entries = burner.EntryCount();
   }
   static const std::string error =
@@ -87,7 +83,7 @@ void BM_AddFolder(benchmark::State& state) {
   if (entries != Files + TopFolders * (SubFolders + 1))
     state.SkipWithError(error.c_str());
   state.counters["entries"] = static_cast<double>(entries);
-  state.counters["bytes_per_entry"] = entries ? 1024.0 * static_cast<double>(kib) / static_cast<double>(entries) : 0;
+  state.counters["bytes_per_entry"] = entries ? static_cast<double>(bytes) / static_cast<double>(entries) : 0;
 }
 BENCHMARK(BM_AddFolder)->Unit(benchmark::kMillisecond)->MinTime(3);
 

@@ -21,6 +21,7 @@ inline constexpr const char* msgInvalidDestination = "INVALID DESTINATION PATH";
 // Directory records hold 32-bit sizes: larger files can't be described.
 inline constexpr const char* msgFileTooLarge = "FILE TOO LARGE (4 GB OR MORE), NOT ADDED: %s";
 inline constexpr const char* msgTooDeep = "FOLDER TOO DEEP (MORE THAN 255 LEVELS), NOT ADDED: %s";
+inline constexpr const char* msgFileShrank = "FILE SHRANK SINCE IT WAS ADDED, PADDED WITH ZEROS: %s";
 inline constexpr const char* msgNameIsFolder = "A FOLDER OF THE SAME NAME EXISTS, FILE NOT ADDED: %s";
 
 } // namespace qnzb

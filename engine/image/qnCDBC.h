@@ -182,6 +182,7 @@ private:
 
   // The arguments of the last BuildMetadata, handed to the next PrepareImage of a job.
   bool lastImageOnly_ = true;
+  int64_t bootImageBytes_ = 0;  // the boot image's size when the session was planned
   TDEntry* lastImportInto_ = nullptr;
 
   int32_t cacheSize_ = 0;

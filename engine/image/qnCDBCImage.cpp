@@ -121,7 +121,8 @@ bool TQNZBurner::PrepareImage(bool ImageOnly, TDEntry* /*ImportInto*/) {
     BootImageSector = static_cast<uint32_t>(p);
     try {
       TFileStreamEx boot(BootImage, fmEngineRead);
-      BootImageSectors = static_cast<int32_t>(SectorCount(boot.Size()));
+      bootImageBytes_ = boot.Size();
+      BootImageSectors = static_cast<int32_t>(SectorCount(bootImageBytes_));
     } catch (const EFOpenError&) {
       // Vanished since the check above: build without the boot record.
       Bootable = false;

@@ -1,0 +1,145 @@
+// Building an image file on the calling thread (the quick mode): metadata,
+// boot image, padding and every file's data, in the sector order of the plan.
+
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "engine/device/qnConst.h"
+#include "engine/image/IsoRecords.h"
+#include "engine/image/qnCDBC.h"
+#include "engine/recording/qnStreamEx.h"
+#include "engine/runtime/Strings.h"
+
+namespace qnzb {
+
+namespace {
+
+constexpr int32_t ChunkSize = 131072;
+constexpr int64_t SectorSize = 2048;
+
+void WriteAll(TFileStreamEx& target, const uint8_t* data, int64_t count, const std::string& fileName) {
+  while (count > 0) {
+    const auto piece = static_cast<int32_t>(std::min<int64_t>(count, 1 << 30));
+    const int32_t written = target.Write(data, piece);
+    if (written <= 0)
+      throw EImageError("CANNOT WRITE TO IMAGE FILE " + fileName + ": " + platform::LastErrorText());
+    data += written;
+    count -= written;
+  }
+}
+
+// The image file under construction: written to a side file and moved into
+// place only when complete, so a failed build leaves nothing half-written and
+// an earlier file of that name intact.
+class TImageTarget {
+public:
+  explicit TImageTarget(const std::string& fileName) : fileName_(fileName), partName_(fileName + ".part") {
+    try {
+      stream_ = std::make_unique<TFileStreamEx>(partName_, fmCreate);
+    } catch (const EFOpenError&) {
+      throw EFOpenError("Cannot create file \"" + fileName_ + "\". " + platform::LastErrorText());
+    }
+  }
+  ~TImageTarget() {
+    if (stream_) {
+      stream_.reset();
+      std::error_code ec;
+      std::filesystem::remove(partName_, ec);
+    }
+  }
+  TImageTarget(const TImageTarget&) = delete;
+  TImageTarget& operator=(const TImageTarget&) = delete;
+
+  TFileStreamEx& Stream() { return *stream_; }
+  const std::string& FileName() const { return fileName_; }
+
+  void Commit() {
+    stream_.reset();
+    std::error_code ec;
+    std::filesystem::rename(partName_, fileName_, ec);
+    if (ec) {
+      std::filesystem::remove(partName_, ec);
+      throw EImageError("CANNOT MOVE THE IMAGE INTO PLACE: " + fileName_);
+    }
+  }
+
+private:
+  std::string fileName_;
+  std::string partName_;
+  std::unique_ptr<TFileStreamEx> stream_;
+};
+
+} // namespace
+
+int32_t TQNZBurner::BuildImageFile(const std::string& FileName, bool /*QuickMode*/) {
+  BuildQuickImage(FileName);
+  if (OnWriteDone)
+    OnWriteDone(this, "");
+  return 1;
+}
+
+// Copies `size` bytes of a source file into the image, rounded up to whole
+// sectors with zeros. A file that shrank since it was added is padded with
+// zeros to its recorded size, so every later file keeps its planned sector.
+static void CopySource(TQNZBurner& burner, const std::string& source, int64_t size, TImageTarget& target,
+                       std::vector<uint8_t>& chunk) {
+  std::unique_ptr<TFileStreamEx> in;
+  try {
+    in = std::make_unique<TFileStreamEx>(source, fmEngineRead);
+  } catch (const EFOpenError&) {
+    throw EImageError("CANNOT OPEN SOURCE FILE " + source + ": " + platform::LastErrorText());
+  }
+  int64_t left = size;
+  bool shrank = false;
+  while (left > 0) {
+    const auto ask = static_cast<int32_t>(std::min<int64_t>(left, ChunkSize));
+    int32_t got = 0;
+    while (!shrank && got < ask) {
+      const int32_t n = in->ReadChecked(chunk.data() + got, ask - got);
+      if (n < 0)
+        throw EImageError("READ ERROR IN SOURCE FILE " + source + ": " + platform::LastErrorText());
+      if (n == 0)
+        shrank = true;
+      got += n;
+    }
+    std::fill(chunk.begin() + got, chunk.end(), 0);
+    left -= ask;
+    WriteAll(target.Stream(), chunk.data(), SectorBytes(ask), target.FileName());
+  }
+  if (shrank)
+    burner.SendDebugMessage(StatusPrefix + Format(msgFileShrank, source.c_str()), mtError);
+}
+
+void TQNZBurner::BuildQuickImage(const std::string& fileName) {
+  PrepareImage(true, lastImportInto_);
+  BuildMetadata(true, lastImportInto_);
+
+  TImageTarget target(fileName);
+  std::vector<uint8_t> chunk(ChunkSize);
+  const int64_t padding = PaddingSectors > 0 ? PaddingSectors * SectorSize : 0;
+  const int64_t head = static_cast<int64_t>(MetadataStream.size()) - (Bootable ? padding : 0);
+  WriteAll(target.Stream(), MetadataStream.data(), head, fileName);
+  if (Bootable) {
+    CurrentFile = BootImage;
+    CopySource(*this, BootImage, bootImageBytes_, target, chunk);
+    WriteAll(target.Stream(), MetadataStream.data() + head, padding, fileName);
+  }
+
+  for (const TFEntry* e : Layout.FileTable) {
+    if (e->IsDirectory() || e->Imported || e->IsoSize == 0 || e->SourcePath.empty())
+      continue;
+    const int64_t expected = FirstFileSector + static_cast<int64_t>(e->IsoExtent);
+    const int64_t current = target.Stream().Seek(0, soFromCurrent) / SectorSize;
+    if (expected != current)
+      SendDebugMessage(StatusPrefix + Format("INTERNAL ERROR 0004 %s %lld<>%lld", e->SourcePath.c_str(),
+                                             static_cast<long long>(expected), static_cast<long long>(current)),
+                       mtError);
+    CurrentFile = e->SourcePath;
+    CopySource(*this, e->SourcePath, e->IsoSize, target, chunk);
+  }
+  CurrentFile.clear();
+  target.Commit();
+}
+
+} // namespace qnzb
