@@ -1,8 +1,6 @@
 // Building an image file on the calling thread: the sector order of the
 // image, short and unreadable sources, and failures that leave nothing behind.
 
-#include <sys/stat.h>
-
 #include <filesystem>
 
 #include "engine/image/IsoRecords.h"
