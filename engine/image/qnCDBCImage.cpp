@@ -42,6 +42,18 @@ int64_t DirectoryExtentSize(const TDEntry& dir, IdentifierBytes identifierBytes)
   return used + free;
 }
 
+// Sizes every directory extent of one tree, in DirTable order, and gives each
+// its sector relative to the tree's start; the total bytes.
+int32_t SizeDirectories(uint32_t TDEntry::*sector, int64_t TDEntry::*size, size_t (*identifierBytes)(const TFEntry&)) {
+  int64_t bytes = 0;
+  for (TDEntry* d : Layout.DirTable) {
+    d->*sector = static_cast<uint32_t>(bytes / SectorSize);
+    d->*size = DirectoryExtentSize(*d, identifierBytes);
+    bytes += d->*size;
+  }
+  return static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX));
+}
+
 int32_t PathTableSize(bool joliet) {
   int64_t size = 10;
   for (size_t i = 1; i < Layout.IsoDirOrder.size(); ++i) {
@@ -90,27 +102,14 @@ bool TQNZBurner::PrepareImage(bool ImageOnly, TDEntry* /*ImportInto*/) {
   }
 
   IsoDirStart = static_cast<uint32_t>(p);
-  int64_t bytes = 0;
-  for (TDEntry* d : Layout.DirTable) {
-    d->IsoSector = static_cast<uint32_t>(bytes / SectorSize);
-    d->IsoSize = DirectoryExtentSize(*d, IsoIdentifierBytes);
-    bytes += d->IsoSize;
-  }
-  IsoDirBytes = static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX));
-  p += bytes / SectorSize;
-
+  IsoDirBytes = SizeDirectories(&TDEntry::IsoSector, &TDEntry::IsoSize, IsoIdentifierBytes);
+  p += IsoDirBytes / SectorSize;
   JolietDirStart = 0;
   JolietDirBytes = 0;
   if (JolietFileSystem) {
     JolietDirStart = static_cast<uint32_t>(p);
-    bytes = 0;
-    for (TDEntry* d : Layout.DirTable) {
-      d->JolietSector = static_cast<uint32_t>(bytes / SectorSize);
-      d->JolietSize = DirectoryExtentSize(*d, JolietIdentifierBytes);
-      bytes += d->JolietSize;
-    }
-    JolietDirBytes = static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX));
-    p += bytes / SectorSize;
+    JolietDirBytes = SizeDirectories(&TDEntry::JolietSector, &TDEntry::JolietSize, JolietIdentifierBytes);
+    p += JolietDirBytes / SectorSize;
   }
 
   BootCatalogSector = BootImageSector = 0;
