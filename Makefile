@@ -6,9 +6,9 @@ BUILD_TSAN ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 # The suites whose code runs threads: ThreadSanitizer runs these.
-THREADED_TESTS := ^(test_runtime|test_device|test_recording)[.]
+THREADED_TESTS := ^(test_runtime|test_device|test_recording|test_image)[.]
 
-.PHONY: deps configure build test test-asan test-tsan bench gui clean
+.PHONY: deps configure build demo test test-asan test-tsan bench gui clean
 
 deps:
 	@scripts/install-deps.sh
@@ -20,6 +20,12 @@ configure: deps $(BUILD)/build.ninja
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The main job: the sample compilation built into an image, then listed by an
+# independent reader.
+demo: build
+	$(BUILD)/bin/qnzb-cli build-iso $(BUILD)/demo.iso samples/compilation
+	xorriso -indev $(BUILD)/demo.iso -find / -exec lsdl --
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

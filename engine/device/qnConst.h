@@ -22,6 +22,7 @@ inline constexpr const char* msgInvalidDestination = "INVALID DESTINATION PATH";
 inline constexpr const char* msgFileTooLarge = "FILE TOO LARGE (4 GB OR MORE), NOT ADDED: %s";
 inline constexpr const char* msgTooDeep = "FOLDER TOO DEEP (MORE THAN 255 LEVELS), NOT ADDED: %s";
 inline constexpr const char* msgFileShrank = "FILE SHRANK SINCE IT WAS ADDED, PADDED WITH ZEROS: %s";
+inline constexpr const char* msgJobRunning = "A WRITE JOB IS RUNNING: WAIT FOR IT TO END OR ABORT IT";
 inline constexpr const char* msgNameIsFolder = "A FOLDER OF THE SAME NAME EXISTS, FILE NOT ADDED: %s";
 
 } // namespace qnzb

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/recording/qnCache.h"
+
 namespace qnzb {
 
 // The layout is program-wide; the last component to go releases it.
@@ -21,6 +23,13 @@ TQNZBurner::TQNZBurner(TComponent* owner) : TSCSIDevice(owner) {
 }
 
 TQNZBurner::~TQNZBurner() {
+  // A running job works on this component: stop it and let it report first.
+  if (writerActive_) {
+    AbortWrite();
+    while (writerActive_)
+      TThread::CheckSynchronize(10);
+  }
+  cache_.reset();
   MetadataStream.clear();
   if (--LiveComponents == 0)
     Layout.Reset(0, 1);

@@ -9,6 +9,7 @@
 // The layout is program-wide (shared by every instance) and must not change
 // while a job runs.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "engine/device/qnDrvLib.h"
+#include "engine/image/qnCDBCWriter.h"
 #include "engine/image/qnISOLib.h"
 #include "engine/runtime/DateTime.h"
 #include "platform/FileFind.h"
@@ -23,6 +25,7 @@
 namespace qnzb {
 
 class TQNZBurner;
+class TCacheThread;
 
 // (Sender, FullPath, LongFileName, ShortFileName, DateTime, Attr, FileSize, Skip):
 // fired before an entry is added; the handler may change the names, the date
@@ -91,8 +94,8 @@ public:
   // 65,537-byte block filled with FFh after DescriptorCopyLength bytes.
   std::vector<uint8_t> DescriptorCopy;
   int32_t DescriptorCopyLength = 0;
-  // The source file being read by the running job, for progress messages.
-  std::string CurrentFile;
+  // The text the last job passed to OnWriteDone.
+  std::string WriteDoneMessage;
 
   // Address plan of the last layout.
   uint32_t SessionStart = 0;
@@ -122,12 +125,31 @@ public:
   // then incomplete and must not be written. True otherwise.
   bool BuildMetadata(bool ImageOnly, TDEntry* ImportInto);
 
-  // Builds the compilation into the image file FileName. QuickMode: on the
-  // calling thread; returns 1 when the file is complete and OnWriteDone was
-  // fired with an empty text. A failure throws (EFOpenError when the target
-  // can't be created, EImageError otherwise) and leaves no file behind; an
-  // existing file of that name is only replaced by a complete image.
+  // Builds the compilation into the image file FileName.
+  // QuickMode: on the calling thread; returns 1 when the file is complete
+  // and OnWriteDone was fired with an empty text. A failure throws
+  // (EFOpenError when the target can't be created, EImageError otherwise).
+  // Cached mode: through the read-ahead cache and the writing thread, like a
+  // burn; blocks until the cache's pre-fill is done, then returns -1. The
+  // job ends with exactly one OnWriteDone on the main thread (the caller
+  // must run TThread::CheckSynchronize), also when it failed before the
+  // writing thread started. Either way a failed build leaves no file behind
+  // and an existing file of that name is only replaced by a complete image.
+  // Refused (-1, a log line, no event) while another job runs.
   int32_t BuildImageFile(const std::string& FileName, bool QuickMode);
+
+  // ---- Running jobs ----
+  // Asks the running job to stop; safe from any thread.
+  void AbortWrite();
+  // Bytes handed to the sink by the running job; safe from any thread.
+  [[nodiscard]] int64_t BytesWritten() const { return bytesWritten_.load(); }
+  // The cache's fill in percent; 0 when no job runs.
+  [[nodiscard]] int32_t CacheFill() const;
+  // True from the start of a job until its OnWriteDone has returned.
+  [[nodiscard]] bool JobActive() const { return writerActive_.load(); }
+  // The source file the running job reads; safe from any thread.
+  [[nodiscard]] std::string CurrentFile() const;
+  void SetCurrentFile(const std::string& file);
 
   // ---- Layout tree ----
   // Empties the layout (root only) with room for the given entries and
@@ -177,14 +199,27 @@ public:
 private:
   TDEntry* NewDirectoryLogged(TDEntry* parent, const std::string& longName, const std::string& what);
   TFEntry* NewEntryLogged(TDEntry* dir, const std::string& longName);
+  friend class TThWrite;
   void Forget(TFEntry* entry);
   void BuildQuickImage(const std::string& fileName);
+  int32_t BuildCachedImage(const std::string& fileName);
+  // Starts the read-ahead cache for the planned session (or for `imageFile`
+  // alone) and waits for its pre-fill; false, after OnWriteDone, when the
+  // reader failed first.
+  bool StartCache(int32_t blockSize, const std::string& imageFile, int64_t imageFileBytes);
+  // Starts the writing thread with `sink` over the running cache.
+  bool StartWriter(std::unique_ptr<TWriteSink> sink);
+  void ReportBeforeStart(const std::string& message);
 
   // The arguments of the last BuildMetadata, handed to the next PrepareImage of a job.
   bool lastImageOnly_ = true;
   int64_t bootImageBytes_ = 0;  // the boot image's size when the session was planned
   TDEntry* lastImportInto_ = nullptr;
 
+  std::unique_ptr<TCacheThread> cache_;
+  std::atomic<int64_t> bytesWritten_{0};
+  std::atomic<bool> writerActive_{false};
+  std::string currentFile_;
   int32_t cacheSize_ = 0;
   std::string version_ = "1.21";
   uint16_t writeSpeed_ = 0;

@@ -8,6 +8,7 @@
 #include "engine/device/qnConst.h"
 #include "engine/image/IsoRecords.h"
 #include "engine/image/qnCDBC.h"
+#include "engine/recording/qnCache.h"
 #include "engine/recording/qnStreamEx.h"
 #include "engine/runtime/Strings.h"
 
@@ -72,11 +73,69 @@ private:
 
 } // namespace
 
-int32_t TQNZBurner::BuildImageFile(const std::string& FileName, bool /*QuickMode*/) {
+// The writing thread's sink for a cached build: the image file.
+class TImageFileSink final : public TWriteSink {
+public:
+  explicit TImageFileSink(std::string fileName) : fileName_(std::move(fileName)) {}
+
+  bool Start(std::string& message) override {
+    try {
+      target_ = std::make_unique<TImageTarget>(fileName_);
+      return true;
+    } catch (const EFOpenError&) {
+      message = Format("CAN'T CREATE FILE \"%s\"", fileName_.c_str());
+      return false;
+    }
+  }
+  bool Write(const uint8_t* data, int32_t length, std::string& message) override {
+    return Guard([&] { WriteAll(target_->Stream(), data, length, fileName_); }, message);
+  }
+  bool Finish(std::string& message) override {
+    return Guard([&] { target_->Commit(); }, message);
+  }
+  void Fail() override { target_.reset(); }
+
+private:
+  template <typename Step>
+  static bool Guard(Step step, std::string& message) {
+    try {
+      step();
+      return true;
+    } catch (const std::exception& e) {
+      message = e.what();
+      return false;
+    }
+  }
+
+  std::string fileName_;
+  std::unique_ptr<TImageTarget> target_;
+};
+
+int32_t TQNZBurner::BuildImageFile(const std::string& FileName, bool QuickMode) {
+  if (JobActive()) {
+    SendDebugMessage(StatusPrefix + std::string(msgJobRunning), mtError);
+    return -1;
+  }
+  if (!QuickMode)
+    return BuildCachedImage(FileName);
   BuildQuickImage(FileName);
   if (OnWriteDone)
     OnWriteDone(this, "");
   return 1;
+}
+
+int32_t TQNZBurner::BuildCachedImage(const std::string& fileName) {
+  ISOFileName = fileName;
+  try {
+    PrepareImage(true, lastImportInto_);
+    BuildMetadata(true, lastImportInto_);
+  } catch (const std::exception& e) {
+    ReportBeforeStart(e.what());
+    return -1;
+  }
+  if (StartCache(DvdBlockSize, "", 0))
+    StartWriter(std::make_unique<TImageFileSink>(fileName));
+  return -1;
 }
 
 // Copies `size` bytes of a source file into the image, rounded up to whole
@@ -121,7 +180,7 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
   const int64_t head = static_cast<int64_t>(MetadataStream.size()) - (Bootable ? padding : 0);
   WriteAll(target.Stream(), MetadataStream.data(), head, fileName);
   if (Bootable) {
-    CurrentFile = BootImage;
+    SetCurrentFile(BootImage);
     CopySource(*this, BootImage, bootImageBytes_, target, chunk);
     WriteAll(target.Stream(), MetadataStream.data() + head, padding, fileName);
   }
@@ -135,10 +194,10 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
       SendDebugMessage(StatusPrefix + Format("INTERNAL ERROR 0004 %s %lld<>%lld", e->SourcePath.c_str(),
                                              static_cast<long long>(expected), static_cast<long long>(current)),
                        mtError);
-    CurrentFile = e->SourcePath;
+    SetCurrentFile(e->SourcePath);
     CopySource(*this, e->SourcePath, e->IsoSize, target, chunk);
   }
-  CurrentFile.clear();
+  SetCurrentFile("");
   target.Commit();
 }
 

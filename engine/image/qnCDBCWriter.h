@@ -1,0 +1,53 @@
+#pragma once
+// The writing thread of a job: takes the blocks the read-ahead cache has
+// prepared and hands them to a sink (an image file, or the recorder), obeys
+// the user's abort, and reports the job's outcome exactly once through the
+// component's OnWriteDone on the main thread.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/runtime/Thread.h"
+
+namespace qnzb {
+
+class TQNZBurner;
+class TCacheThread;
+
+// Program-wide job state, read by the window's timer without locks.
+extern std::atomic<bool> AbortRequested;   // set by AbortWrite, polled by the writer
+extern std::atomic<bool> WriteJobRunning;  // from the writer's start to its report
+
+// Where a job's blocks go. Called on the writing thread only.
+class TWriteSink {
+public:
+  virtual ~TWriteSink() = default;
+  // Before the first block. False, with `message`, ends the job at once.
+  [[nodiscard]] virtual bool Start(std::string& message) = 0;
+  // One block of whole sectors. False, with `message`, ends the job.
+  [[nodiscard]] virtual bool Write(const uint8_t* data, int32_t length, std::string& message) = 0;
+  // The data ended normally. False, with `message`, when finishing failed.
+  [[nodiscard]] virtual bool Finish(std::string& message) = 0;
+  // The job ends with a message: undo what is half done.
+  virtual void Fail() = 0;
+};
+
+class TThWrite final : public TThread {
+public:
+  // Created suspended; frees itself when it ends.
+  TThWrite(TQNZBurner& owner, TCacheThread& cache, std::unique_ptr<TWriteSink> sink);
+
+protected:
+  void Execute() override;
+
+private:
+  void Report();
+
+  TQNZBurner& owner_;
+  TCacheThread& cache_;
+  std::unique_ptr<TWriteSink> sink_;
+};
+
+} // namespace qnzb

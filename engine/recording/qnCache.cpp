@@ -1,0 +1,248 @@
+#include "engine/recording/qnCache.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include "engine/recording/qnStreamEx.h"
+#include "engine/runtime/Strings.h"
+
+namespace qnzb {
+
+namespace {
+constexpr int64_t SectorSize = 2048;
+int64_t RoundToSector(int64_t n) { return (n + SectorSize - 1) / SectorSize * SectorSize; }
+} // namespace
+
+TCacheThread::TCacheThread(TCacheSource source, TCriticalSection& lock, std::function<void(const std::string&)> log)
+    : TThread(true), source_(std::move(source)), lock_(lock), log_(std::move(log)) {
+  source_.BlockSize = std::clamp(source_.BlockSize, static_cast<int32_t>(SectorSize), MaxBlockSize);
+  source_.BlockSize -= source_.BlockSize % static_cast<int32_t>(SectorSize);
+  blockCount_ = std::max(2, source_.CacheSize / source_.BlockSize);
+  // The padding to 300 sectors is for burns of the compilation, not of an image file.
+  source_.PadFlag = source_.PadFlag && source_.TotalBytes < PostGapBytes && source_.ImageFile.empty();
+  streamBytes_ = source_.PadFlag ? PostGapBytes : source_.TotalBytes;
+  Start();
+  SetPriority(TThreadPriority::Lower);
+}
+
+TCacheThread::~TCacheThread() {
+  Abort();
+  WaitFor();
+}
+
+std::string TCacheThread::Message() const {
+  std::lock_guard guard(lock_);
+  return message_;
+}
+
+void TCacheThread::SetMessage(const std::string& message) {
+  std::lock_guard guard(lock_);
+  message_ = message;
+}
+
+std::string TCacheThread::CurrentFile() const {
+  std::lock_guard guard(lock_);
+  return currentFile_;
+}
+
+std::unique_ptr<TCacheBlock> TCacheThread::TakeBlock(int32_t& status) {
+  std::lock_guard guard(lock_);
+  if (blocks_.empty()) {
+    status = (done_ || aborted_) ? 0 : -1;
+    return nullptr;
+  }
+  std::unique_ptr<TCacheBlock> block = std::move(blocks_.front());
+  blocks_.pop_front();
+  queuedBytes_ -= block->Length;
+  status = block->Length;
+  roomCv_.notify_one();
+  return block;
+}
+
+int32_t TCacheThread::GetBlock(uint8_t* buffer) {
+  int32_t status = 0;
+  std::unique_ptr<TCacheBlock> block = TakeBlock(status);
+  if (block)
+    std::memcpy(buffer, block->Data.data(), static_cast<size_t>(block->Length));
+  return status;
+}
+
+void TCacheThread::WaitForData(uint32_t timeoutMs) {
+  std::unique_lock guard(lock_);
+  dataCv_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                   [this] { return !blocks_.empty() || done_ || aborted_; });
+}
+
+void TCacheThread::Wake() { dataCv_.notify_all(); }
+
+void TCacheThread::Abort() {
+  std::lock_guard guard(lock_);
+  aborted_ = true;
+  blocks_.clear();
+  queuedBytes_ = 0;
+  if (message_.empty())
+    message_ = msgAbortedByUser;
+  roomCv_.notify_all();
+  dataCv_.notify_all();
+}
+
+void TCacheThread::Fail(const std::string& message) {
+  std::lock_guard guard(lock_);
+  if (message_.empty())
+    message_ = message;
+  done_ = true;
+  dataCv_.notify_all();
+}
+
+void TCacheThread::Append(std::unique_ptr<TCacheBlock> block) {
+  std::lock_guard guard(lock_);
+  if (aborted_)
+    throw TAborted();
+  queuedBytes_ += block->Length;
+  blocks_.push_back(std::move(block));
+  dataCv_.notify_one();
+}
+
+void TCacheThread::WaitForRoom() {
+  std::unique_lock guard(lock_);
+  const auto full = [this] { return blocks_.size() + 1 >= static_cast<size_t>(blockCount_); };
+  UpdatePriority(blocks_.size());
+  if (full()) {
+    if (priorityBand_ != 0) {
+      priorityBand_ = 0;
+      SetPriority(TThreadPriority::Idle);
+    }
+    ready_ = true;
+    roomCv_.wait(guard, [&] { return !full() || aborted_.load(); });
+  }
+  if (aborted_)
+    throw TAborted();
+}
+
+void TCacheThread::UpdatePriority(size_t queued) {
+  // The emptier the queue, the more the reader competes for the CPU.
+  const auto count = static_cast<int32_t>(queued);
+  const int band = count < blockCount_ / 4 ? 3 : count < blockCount_ / 2 ? 2 : 1;
+  if (band == priorityBand_)
+    return;
+  priorityBand_ = band;
+  SetPriority(band == 3 ? TThreadPriority::Normal : band == 2 ? TThreadPriority::Lower : TThreadPriority::Lowest);
+}
+
+void TCacheThread::FlushCurrent() {
+  if (current_ && fill_ > 0) {
+    current_->Length = fill_;
+    Append(std::move(current_));
+  }
+  current_.reset();
+  fill_ = 0;
+}
+
+// Queues `count` bytes of memory (whole sectors) through the current block.
+void TCacheThread::QueueBytes(const uint8_t* data, int64_t count) {
+  while (count > 0) {
+    if (!current_) {
+      current_ = std::make_unique<TCacheBlock>();
+      fill_ = 0;
+    }
+    const auto n = static_cast<int32_t>(std::min<int64_t>(count, source_.BlockSize - fill_));
+    std::memcpy(current_->Data.data() + fill_, data, static_cast<size_t>(n));
+    fill_ += n;
+    data += n;
+    count -= n;
+    if (fill_ == source_.BlockSize) {
+      FlushCurrent();
+      WaitForRoom();
+    }
+  }
+}
+
+// Queues a file's first `size` bytes in whole sectors. The bytes after its
+// end in the last sector are zeros; a file that shrank since it was planned
+// is padded with zeros to `size`, so every later sector keeps its address.
+void TCacheThread::QueueFile(const std::string& path, int64_t size) {
+  {
+    std::lock_guard guard(lock_);
+    currentFile_ = path;
+  }
+  std::unique_ptr<TFileStreamEx> in;
+  try {
+    in = std::make_unique<TFileStreamEx>(path, fmEngineRead);
+  } catch (const EFOpenError&) {
+    Fail(Format(msgCantOpenFile, path.c_str()));
+    throw TAborted();
+  }
+  int64_t left = size;
+  bool shrank = false;
+  while (left > 0) {
+    if (!current_) {
+      current_ = std::make_unique<TCacheBlock>();
+      fill_ = 0;
+    }
+    const auto n = static_cast<int32_t>(std::min<int64_t>(left, source_.BlockSize - fill_));
+    int32_t got = 0;
+    while (!shrank && got < n) {
+      const int32_t r = in->ReadChecked(current_->Data.data() + fill_ + got, n - got);
+      if (r < 0) {
+        Fail(Format(msgReadError, path.c_str(), platform::LastErrorText().c_str()));
+        throw TAborted();
+      }
+      shrank = r == 0;
+      got += r;
+    }
+    const auto s = static_cast<int32_t>(RoundToSector(n));
+    std::memset(current_->Data.data() + fill_ + got, 0, static_cast<size_t>(s - got));
+    fill_ += s;
+    left -= n;
+    if (aborted_)
+      throw TAborted();
+    if (fill_ == source_.BlockSize)
+      FlushCurrent();
+    WaitForRoom();
+  }
+  if (shrank && log_)
+    log_(path);
+}
+
+void TCacheThread::Execute() {
+  try {
+    if (source_.ImageFile.empty()) {
+      const int64_t head = static_cast<int64_t>(source_.Metadata.size()) - source_.TailBytes;
+      QueueBytes(source_.Metadata.data(), head);
+      if (!source_.BootImageFile.empty())
+        QueueFile(source_.BootImageFile, source_.BootImageBytes);
+      QueueBytes(source_.Metadata.data() + head, source_.TailBytes);
+      source_.Metadata.clear();
+      source_.Metadata.shrink_to_fit();
+      for (const auto& [path, size] : source_.Files)
+        QueueFile(path, size);
+      FlushCurrent();
+      if (source_.PadFlag) {
+        for (int64_t pad = PostGapBytes - source_.TotalBytes; pad > 0;) {
+          auto block = std::make_unique<TCacheBlock>();
+          block->Length = static_cast<int32_t>(std::min<int64_t>(source_.BlockSize, pad));
+          std::memset(block->Data.data(), 0, static_cast<size_t>(block->Length));
+          pad -= block->Length;
+          Append(std::move(block));
+        }
+      }
+    } else {
+      QueueFile(source_.ImageFile, source_.ImageFileBytes);
+      FlushCurrent();
+    }
+    std::lock_guard guard(lock_);
+    ready_ = true;
+    done_ = true;
+    dataCv_.notify_all();
+  } catch (const TAborted&) {
+    current_.reset();
+    std::lock_guard guard(lock_);
+    ready_ = true;
+    done_ = true;
+    dataCv_.notify_all();
+  }
+}
+
+} // namespace qnzb

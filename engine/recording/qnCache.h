@@ -1,0 +1,128 @@
+#pragma once
+// The read-ahead cache: a reading thread that assembles the whole byte stream
+// of a session (metadata, boot image, every file's data in whole sectors,
+// optional zero padding) into fixed-size blocks, queued in memory ahead of the
+// writing thread, which takes them one at a time.
+//
+// Threading: one reader (this thread) and one consumer (the writing thread).
+// The queue and its counters are guarded by the component's lock; both sides
+// wait on condition variables tied to it, so neither spins. The queue holds at
+// most BlockCount - 1 blocks plus the one being assembled: memory stays
+// bounded by the cache size whatever the image size.
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/runtime/CriticalSection.h"
+#include "engine/runtime/Thread.h"
+
+namespace qnzb {
+
+inline constexpr int32_t MaxBlockSize = 65536;
+inline constexpr int32_t CdBlockSize = 55296;    // 27 sectors: CD-R and CD-RW
+inline constexpr int32_t DvdBlockSize = 65536;   // 32 sectors: DVD media and image builds
+inline constexpr int64_t PostGapBytes = 614400;  // 300 sectors
+
+// One block of the stream: whole sectors, Length valid bytes.
+struct TCacheBlock {
+  std::array<uint8_t, MaxBlockSize> Data;
+  int32_t Length = 0;
+};
+
+// What to stream.
+struct TCacheSource {
+  int32_t CacheSize = 0;
+  int32_t BlockSize = DvdBlockSize;
+  bool PadFlag = false;            // pad a short image with zeros to 300 sectors
+  std::string BootImageFile;       // streamed after the metadata, or empty
+  int64_t BootImageBytes = 0;      // its size when the session was planned
+  int64_t TotalBytes = 0;          // bytes of the image (ImageLength x 2048)
+  std::vector<uint8_t> Metadata;   // taken over from the component
+  int64_t TailBytes = 0;           // metadata bytes sent after the boot image
+  std::string ImageFile;           // stream this file alone (image burn), or empty
+  int64_t ImageFileBytes = 0;      // its size
+  // The files to stream, in layout order: (path, recorded size).
+  std::vector<std::pair<std::string, int64_t>> Files;
+};
+
+// Texts that end a job.
+inline constexpr const char* msgAbortedByUser = "OPERATION ABORTED BY USER";
+inline constexpr const char* msgCantOpenFile = "CAN'T OPEN FILE \"%s\" OR FILE IS IN USES BY OTHER SOFTWARE";
+inline constexpr const char* msgReadError = "READ ERROR IN FILE \"%s\" [%s]";
+
+class TCacheThread final : public TThread {
+public:
+  // Starts reading at once. `log` receives notes (a file that shrank) from
+  // the reading thread; it must accept calls from any thread.
+  TCacheThread(TCacheSource source, TCriticalSection& lock,
+               std::function<void(const std::string&)> log);
+  ~TCacheThread() override;
+
+  // The writer's side. The next block, or nullptr with `status` 0 at the
+  // end of the data (or after an abort or failure) and -1 when nothing is
+  // queued yet.
+  [[nodiscard]] std::unique_ptr<TCacheBlock> TakeBlock(int32_t& status);
+  // Copies the next block into `buffer` (at least 65,536 bytes): its length,
+  // 0 at the end, -1 when nothing is queued yet.
+  [[nodiscard]] int32_t GetBlock(uint8_t* buffer);
+  // Waits (up to `timeoutMs` of real time) until a block is queued, the
+  // reader is done, or Wake() is called.
+  void WaitForData(uint32_t timeoutMs);
+  // Wakes a WaitForData (an abort was asked for).
+  void Wake();
+  // Stops the reader: frees the queue; the message becomes "OPERATION
+  // ABORTED BY USER" unless one was already set.
+  void Abort();
+
+  [[nodiscard]] bool Ready() const { return ready_.load(); }
+  [[nodiscard]] bool Done() const { return done_.load(); }
+  [[nodiscard]] std::string Message() const;
+  void SetMessage(const std::string& message);
+  [[nodiscard]] std::string CurrentFile() const;
+  [[nodiscard]] int64_t QueuedBytes() const { return queuedBytes_.load(); }
+  [[nodiscard]] int32_t BlockSize() const { return source_.BlockSize; }
+  [[nodiscard]] int32_t BlockCount() const { return blockCount_; }
+  // Bytes the stream will deliver in all, padding included.
+  [[nodiscard]] int64_t StreamBytes() const { return streamBytes_.load(); }
+
+protected:
+  void Execute() override;
+
+private:
+  class TAborted {};
+  void Fail(const std::string& message);
+  void Append(std::unique_ptr<TCacheBlock> block);
+  // Waits while the queue is full; throws TAborted when aborted.
+  void WaitForRoom();
+  void QueueBytes(const uint8_t* data, int64_t count);
+  void QueueFile(const std::string& path, int64_t size);
+  void FlushCurrent();
+  void UpdatePriority(size_t queued);
+
+  TCacheSource source_;
+  TCriticalSection& lock_;
+  std::function<void(const std::string&)> log_;
+  int32_t blockCount_;
+  std::condition_variable_any roomCv_;
+  std::condition_variable_any dataCv_;
+  std::deque<std::unique_ptr<TCacheBlock>> blocks_;
+  std::unique_ptr<TCacheBlock> current_;
+  int32_t fill_ = 0;
+  std::atomic<int64_t> queuedBytes_{0};
+  std::atomic<int64_t> streamBytes_{0};
+  std::atomic<bool> ready_{false};
+  std::atomic<bool> done_{false};
+  std::atomic<bool> aborted_{false};
+  std::string message_;
+  std::string currentFile_;
+  int priorityBand_ = 2;
+};
+
+} // namespace qnzb

@@ -1,0 +1,172 @@
+// The cached image build: the same image as the quick build (but for the
+// padding to 300 sectors), and exactly one OnWriteDone on the main thread for
+// every way a job can end.
+
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "engine/runtime/Clock.h"
+#include "engine/runtime/Thread.h"
+#include "image/LayoutFixture.h"
+
+namespace qnzb::test {
+namespace {
+
+class CachedImageTest : public LayoutTest {
+protected:
+  CachedImageTest() {
+    TThread::SetMainThread();
+    burner.OnWriteDone = [this](TObject* sender, const std::string& error) {
+      EXPECT_EQ(sender, &burner);
+      EXPECT_TRUE(TThread::IsMainThread());
+      EXPECT_FALSE(WriteJobRunning.load());
+      done.push_back(error);
+    };
+  }
+
+  // Runs a cached build to its end, as a front end's wait loop does.
+  void RunCached(const std::string& image) {
+    EXPECT_EQ(burner.BuildImageFile(image, false), -1);
+    while (burner.JobActive())
+      TThread::CheckSynchronize(10);
+  }
+
+  void AddVariedTree() {
+    tmp.writePattern("src/a.bin", 70000, 1);
+    tmp.writePattern("src/sub/b.bin", 3, 2);
+    tmp.writePattern("src/sub/deeper/c.bin", 65536, 3);
+    tmp.write("src/zero.bin", "");
+    tmp.writePattern("src/d.bin", 200000, 4);
+    ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  }
+
+  std::vector<std::string> done;
+  // The starters' 100 ms polls pass in no time.
+  TScopedVirtualClock clock;
+};
+
+TEST_F(CachedImageTest, SameBytesAsTheQuickBuildButThePadding) {
+  AddVariedTree();
+  for (bool bootable : {false, true}) {
+    burner.Bootable = bootable;
+    burner.BootImage = tmp.writePattern("boot.img", 5000, 8);
+    const std::string quick = tmp.at("quick.iso"), cached = tmp.at("cached.iso");
+    ASSERT_EQ(burner.BuildImageFile(quick, true), 1);
+    burner.WritePostGap = false;
+    RunCached(cached);
+    EXPECT_TRUE(readFile(quick) == readFile(cached)) << bootable;
+    EXPECT_EQ(burner.ISOFileName, cached);
+    EXPECT_TRUE(burner.MetadataStream.empty());  // the cache took it over
+    EXPECT_EQ(burner.BytesWritten(), burner.ImageLength * 2048);
+    EXPECT_EQ(done, (std::vector<std::string>{"", ""}));
+    done.clear();
+  }
+}
+
+TEST_F(CachedImageTest, ShortImagesArePaddedToThreeHundredSectors) {
+  burner.JolietFileSystem = false;
+  const std::string content(100, 'x');
+  burner.AddFile("\\", tmp.write("a.txt", content), false);
+  const std::string image = tmp.at("out.iso");
+  RunCached(image);
+  const std::string bytes = readFile(image);
+  ASSERT_EQ(bytes.size(), 614400u);
+  EXPECT_EQ(bytes.substr(150 * 2048, 100), content);
+  EXPECT_TRUE(bytes.substr(150 * 2048 + 100) == std::string(614400 - 150 * 2048 - 100, '\0'));
+  EXPECT_EQ(burner.BytesWritten(), 300 * 2048);  // capped at the track length
+  EXPECT_EQ(done, std::vector<std::string>{""});
+}
+
+TEST_F(CachedImageTest, AMissingSourceEndsTheJobOnceWithItsName) {
+  AddVariedTree();
+  const std::string gone = tmp.at("src/d.bin");
+  std::filesystem::remove(gone);
+  const std::string image = tmp.at("out.iso");
+  RunCached(image);
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0], "CAN'T OPEN FILE \"" + gone + "\" OR FILE IS IN USES BY OTHER SOFTWARE");
+  EXPECT_EQ(burner.CurrentFile(), gone);
+  EXPECT_FALSE(std::filesystem::exists(image));
+  EXPECT_FALSE(std::filesystem::exists(image + ".part"));
+}
+
+TEST_F(CachedImageTest, AnUncreatableTargetEndsTheJobOnce) {
+  AddVariedTree();
+  const std::string image = tmp.at("no/such/dir/out.iso");
+  RunCached(image);
+  EXPECT_EQ(done, std::vector<std::string>{"CAN'T CREATE FILE \"" + image + "\""});
+  EXPECT_FALSE(WriteJobRunning.load());
+}
+
+TEST_F(CachedImageTest, AnOlderImageSurvivesAFailedBuild) {
+  AddVariedTree();
+  std::filesystem::remove(tmp.at("src/d.bin"));
+  const std::string image = tmp.write("old.iso", "older");
+  RunCached(image);
+  EXPECT_EQ(readFile(image), "older");
+}
+
+TEST_F(CachedImageTest, AbortAtRandomMomentsEndsEachJobExactlyOnce) {
+  tmp.writePattern("src/big1.bin", 3 * 1048576, 1);
+  tmp.writePattern("src/big2.bin", 3 * 1048576, 2);
+  tmp.writePattern("src/small.bin", 5000, 3);
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  burner.SetCacheSize(2097152);
+  std::mt19937 rng(1234);
+  int aborted = 0, completed = 0;
+  for (int round = 0; round < 40; ++round) {
+    done.clear();
+    const std::string image = tmp.at("out.iso");
+    std::filesystem::remove(image);
+    ASSERT_EQ(burner.BuildImageFile(image, false), -1);
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
+    burner.AbortWrite();
+    while (burner.JobActive())
+      TThread::CheckSynchronize(10);
+    ASSERT_EQ(done.size(), 1u) << round;
+    if (done[0].empty()) {
+      ++completed;
+      EXPECT_EQ(std::filesystem::file_size(image), static_cast<uintmax_t>(burner.ImageEnd * 2048));
+    } else {
+      ++aborted;
+      EXPECT_EQ(done[0], "OPERATION ABORTED BY USER");
+      EXPECT_FALSE(std::filesystem::exists(image));
+    }
+    EXPECT_FALSE(std::filesystem::exists(image + ".part"));
+    EXPECT_EQ(burner.CacheFill(), 0);
+    // The layout is reset by a front end after every write; here the same
+    // layout is built again, so the metadata is made afresh each round.
+  }
+  EXPECT_GT(aborted, 0);
+}
+
+TEST_F(CachedImageTest, ASecondJobIsRefusedWhileOneRuns) {
+  tmp.writePattern("src/big.bin", 6 * 1048576, 1);
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  burner.SetCacheSize(2097152);
+  ASSERT_EQ(burner.BuildImageFile(tmp.at("one.iso"), false), -1);
+  if (burner.JobActive()) {
+    EXPECT_EQ(burner.BuildImageFile(tmp.at("two.iso"), true), -1);
+    EXPECT_TRUE(Logged(">>> A WRITE JOB IS RUNNING: WAIT FOR IT TO END OR ABORT IT", 4));
+  }
+  while (burner.JobActive())
+    TThread::CheckSynchronize(10);
+  EXPECT_EQ(done, std::vector<std::string>{""});
+  EXPECT_FALSE(std::filesystem::exists(tmp.at("two.iso")));
+}
+
+TEST_F(CachedImageTest, ComponentGoneMidJobStopsItFirst) {
+  tmp.writePattern("src/big.bin", 6 * 1048576, 1);
+  auto other = std::make_unique<TQNZBurner>(nullptr);
+  int reports = 0;
+  other->OnWriteDone = [&](TObject*, const std::string&) { ++reports; };
+  ASSERT_EQ(other->AddFolder(other->RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  other->SetCacheSize(2097152);
+  other->BuildImageFile(tmp.at("gone.iso"), false);
+  other.reset();  // must not leave a thread working on a dead component
+  EXPECT_EQ(reports, 1);
+}
+
+} // namespace
+} // namespace qnzb::test
