@@ -33,6 +33,16 @@ void FileClose(TFileHandle handle);
 // Cuts (or extends) the file at the current position.
 [[nodiscard]] bool FileTruncateHere(TFileHandle handle);
 
+// Copies up to `count` bytes from `in` (at its position) to `out` (at its
+// position), in the kernel where the OS can, and advances both positions.
+// The bytes copied (fewer at the end of `in`), or -1 on a failure.
+[[nodiscard]] int64_t FileCopyRange(TFileHandle in, TFileHandle out, int64_t count);
+// Tells the OS a file will be read soon, from start to end, so that it reads
+// ahead (for many small files: several at once). Best effort; never fails.
+void PrefetchFile(const std::string& path);
+// Tells the OS the handle's file is read sequentially (a larger read-ahead).
+void AdviseSequential(TFileHandle handle);
+
 // The last OS error of the calling thread, as text ("No such file or directory").
 // Call it right after the failing call; the functions here keep it intact.
 [[nodiscard]] std::string LastErrorText();

@@ -9,6 +9,7 @@
 #include "engine/image/IsoRecords.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/recording/qnCache.h"
+#include "engine/recording/ReadAhead.h"
 #include "engine/recording/qnStreamEx.h"
 #include "engine/runtime/Strings.h"
 
@@ -138,36 +139,29 @@ int32_t TQNZBurner::BuildCachedImage(const std::string& fileName) {
   return -1;
 }
 
-// Copies `size` bytes of a source file into the image, rounded up to whole
-// sectors with zeros. A file that shrank since it was added is padded with
-// zeros to its recorded size, so every later file keeps its planned sector.
-static void CopySource(TQNZBurner& burner, const std::string& source, int64_t size, TImageTarget& target,
-                       std::vector<uint8_t>& chunk) {
+// Copies `size` bytes of a source file into the image, in the kernel where
+// it can, rounded up to whole sectors with zeros. A file that shrank since it
+// was added is padded with zeros to its recorded size, so every later file
+// keeps its planned sector.
+static void CopySource(TQNZBurner& burner, const std::string& source, int64_t size, TImageTarget& target) {
+  static const std::vector<uint8_t> zeros(ChunkSize, 0);
   std::unique_ptr<TFileStreamEx> in;
   try {
     in = std::make_unique<TFileStreamEx>(source, fmEngineRead);
   } catch (const EFOpenError&) {
     throw EImageError("CANNOT OPEN SOURCE FILE " + source + ": " + platform::LastErrorText());
   }
-  int64_t left = size;
-  bool shrank = false;
-  while (left > 0) {
-    const auto ask = static_cast<int32_t>(std::min<int64_t>(left, ChunkSize));
-    int32_t got = 0;
-    while (!shrank && got < ask) {
-      const int32_t n = in->ReadChecked(chunk.data() + got, ask - got);
-      if (n < 0)
-        throw EImageError("READ ERROR IN SOURCE FILE " + source + ": " + platform::LastErrorText());
-      if (n == 0)
-        shrank = true;
-      got += n;
-    }
-    std::fill(chunk.begin() + got, chunk.end(), 0);
-    left -= ask;
-    WriteAll(target.Stream(), chunk.data(), SectorBytes(ask), target.FileName());
-  }
-  if (shrank)
+  platform::AdviseSequential(in->Handle);
+  const int64_t copied = platform::FileCopyRange(in->Handle, target.Stream().Handle, size);
+  if (copied < 0)
+    throw EImageError("CANNOT COPY SOURCE FILE " + source + " INTO THE IMAGE: " + platform::LastErrorText());
+  if (copied < size)
     burner.SendDebugMessage(StatusPrefix + Format(msgFileShrank, source.c_str()), mtError);
+  for (int64_t pad = SectorBytes(size) - copied; pad > 0;) {
+    const int64_t n = std::min<int64_t>(pad, ChunkSize);
+    WriteAll(target.Stream(), zeros.data(), n, target.FileName());
+    pad -= n;
+  }
 }
 
 void TQNZBurner::BuildQuickImage(const std::string& fileName) {
@@ -175,19 +169,27 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
   BuildMetadata(true, lastImportInto_);
 
   TImageTarget target(fileName);
-  std::vector<uint8_t> chunk(ChunkSize);
   const int64_t padding = PaddingSectors > 0 ? PaddingSectors * SectorSize : 0;
   const int64_t head = static_cast<int64_t>(MetadataStream.size()) - (Bootable ? padding : 0);
   WriteAll(target.Stream(), MetadataStream.data(), head, fileName);
   if (Bootable) {
     SetCurrentFile(BootImage);
-    CopySource(*this, BootImage, bootImageBytes_, target, chunk);
+    CopySource(*this, BootImage, bootImageBytes_, target);
     WriteAll(target.Stream(), MetadataStream.data() + head, padding, fileName);
   }
 
+  std::vector<const TFEntry*> entries;
+  std::vector<std::pair<std::string, int64_t>> files;
   for (const TFEntry* e : Layout.FileTable) {
     if (e->IsDirectory() || e->Imported || e->IsoSize == 0 || e->SourcePath.empty())
       continue;
+    entries.push_back(e);
+    files.emplace_back(e->SourcePath, e->IsoSize);
+  }
+  TReadAhead readAhead(files);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const TFEntry* e = entries[i];
+    readAhead.Before(i);
     const int64_t expected = FirstFileSector + static_cast<int64_t>(e->IsoExtent);
     const int64_t current = target.Stream().Seek(0, soFromCurrent) / SectorSize;
     if (expected != current)
@@ -195,7 +197,7 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
                                              static_cast<long long>(expected), static_cast<long long>(current)),
                        mtError);
     SetCurrentFile(e->SourcePath);
-    CopySource(*this, e->SourcePath, e->IsoSize, target, chunk);
+    CopySource(*this, e->SourcePath, e->IsoSize, target);
   }
   SetCurrentFile("");
   target.Commit();

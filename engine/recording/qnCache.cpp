@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/recording/ReadAhead.h"
 #include "engine/recording/qnStreamEx.h"
 #include "engine/runtime/Strings.h"
 
@@ -174,6 +175,7 @@ void TCacheThread::QueueFile(const std::string& path, int64_t size) {
     Fail(Format(msgCantOpenFile, path.c_str()));
     throw TAborted();
   }
+  platform::AdviseSequential(in->Handle);
   int64_t left = size;
   bool shrank = false;
   while (left > 0) {
@@ -216,8 +218,11 @@ void TCacheThread::Execute() {
       QueueBytes(source_.Metadata.data() + head, source_.TailBytes);
       source_.Metadata.clear();
       source_.Metadata.shrink_to_fit();
-      for (const auto& [path, size] : source_.Files)
-        QueueFile(path, size);
+      TReadAhead readAhead(source_.Files);
+      for (size_t i = 0; i < source_.Files.size(); ++i) {
+        readAhead.Before(i);
+        QueueFile(source_.Files[i].first, source_.Files[i].second);
+      }
       FlushCurrent();
       if (source_.PadFlag) {
         for (int64_t pad = PostGapBytes - source_.TotalBytes; pad > 0;) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -118,6 +119,50 @@ int32_t FileRead(TFileHandle handle, void* buffer, int32_t count) {
 
 int32_t FileReadChecked(TFileHandle handle, void* buffer, int32_t count) {
   return ReadFully(handle, buffer, count);
+}
+
+int64_t FileCopyRange(TFileHandle in, TFileHandle out, int64_t count) {
+  int64_t done = 0;
+  bool kernel = true;
+  char buffer[65536];
+  while (done < count) {
+    const auto want = static_cast<size_t>(std::min<int64_t>(count - done, int64_t{1} << 30));
+    ssize_t n;
+    if (kernel) {
+      n = ::copy_file_range(static_cast<int>(in), nullptr, static_cast<int>(out), nullptr, want, 0);
+      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+        // Not between these two files: copy through memory instead.
+        kernel = false;
+        continue;
+      }
+    } else {
+      n = ::read(static_cast<int>(in), buffer, std::min(want, sizeof buffer));
+      if (n > 0 && FileWrite(out, buffer, static_cast<int32_t>(n)) != n)
+        return -1;
+    }
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return -1;
+    }
+    if (n == 0)
+      break;
+    done += n;
+  }
+  return done;
+}
+
+void PrefetchFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    return;
+  // The read-ahead goes on after the descriptor is closed.
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+  ::close(fd);
+}
+
+void AdviseSequential(TFileHandle handle) {
+  (void)::posix_fadvise(static_cast<int>(handle), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 int32_t FileWrite(TFileHandle handle, const void* buffer, int32_t count) {
