@@ -204,7 +204,10 @@ bool TQNZBurner::BuildMetadata(bool ImageOnly, TDEntry* ImportInto) {
       PutAText(d + 40, IdVolume, 32);
     }
     PutBoth32(d + 80, Fit32(ImageEnd, "VOLUME SPACE SIZE"));
-    if (JolietFileSystem) {
+    // The escape sequence belongs to the supplementary descriptor only: in the
+    // primary one these bytes are reserved, and readers that check them
+    // (libarchive among them) reject the whole volume.
+    if (joliet) {
       d[88] = 0x25;
       d[89] = 0x2F;
       d[90] = 0x40;

@@ -40,7 +40,7 @@ TEST_F(MetadataTest, PrimaryAndSupplementaryDescriptorFields) {
   EXPECT_EQ(Text(pvd + 40, 32), "A VOLUME LABEL THAT IS FORTY CHA");
   EXPECT_EQ(GetLE32(pvd + 80), 151u);
   EXPECT_EQ(GetBE32(pvd + 84), 151u);
-  EXPECT_EQ(Text(pvd + 88, 3), "\x25\x2F\x40");
+  EXPECT_EQ(Text(pvd + 88, 32), std::string(32, '\0'));  // reserved in the primary descriptor
   EXPECT_EQ(GetLE16(pvd + 128), 2048);
   EXPECT_EQ(GetLE32(pvd + 132), 10u);
   EXPECT_EQ(GetLE32(pvd + 140), burner.IsoPathTableL);
@@ -55,6 +55,7 @@ TEST_F(MetadataTest, PrimaryAndSupplementaryDescriptorFields) {
 
   const uint8_t* svd = Sector(17);
   EXPECT_EQ(svd[0], 2);
+  EXPECT_EQ(Text(svd + 88, 3), "\x25\x2F\x40");
   EXPECT_EQ(Text(svd + 8, 32), Utf16BE(std::string(16, ' ')));
   EXPECT_EQ(Text(svd + 40, 32), Utf16BE("a volume label t"));  // 16 units, case kept
   EXPECT_EQ(Text(svd + 318, 18), Utf16BE("Publisher"));
