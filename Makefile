@@ -6,7 +6,7 @@ BUILD_TSAN ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 # The suites whose code runs threads: ThreadSanitizer runs these.
-THREADED_TESTS := ^(test_runtime|test_device|test_recording|test_image)[.]
+THREADED_TESTS := ^(test_runtime|test_device|test_recording|test_image|test_vdrive)[.]
 
 .PHONY: deps configure build demo test test-asan test-tsan bench gui clean
 
@@ -43,6 +43,12 @@ test-tsan: deps
 
 bench: build
 	$(BUILD)/bench/bench_layout
+
+# Our image build against peer tools and the plain copy, on trees of several GiB
+# made once under $QNZB_BENCH_DIR (default /tmp/qnzb-bench); long, so not part of `make test`.
+.PHONY: bench-iso
+bench-iso: build
+	bench/build-iso-compare.sh --cli $(BUILD)/bin/qnzb-cli
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)

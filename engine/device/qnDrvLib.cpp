@@ -5,6 +5,7 @@ namespace qnzb {
 TSCSIDevice::TSCSIDevice(TComponent* owner)
     : TComponent(owner), lock_(std::make_unique<TCriticalSection>()) {
   DoDebug = false;
+  CreateDeviceList();
 }
 
 TSCSIDevice::~TSCSIDevice() = default;

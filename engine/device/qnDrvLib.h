@@ -4,11 +4,16 @@
 // progress and errors, the verbose switch, and the lock the recording threads
 // share. The device list, command execution and drive commands build on it.
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "engine/device/AspiTypes.h"
 #include "engine/runtime/Component.h"
 #include "engine/runtime/CriticalSection.h"
 
@@ -35,8 +40,243 @@ public:
   // Verbose messages are sent only while this is true.
   bool DoDebug = false;
 
+  // ==== The selected device ====
+  // Its address (254 in all three: none selected), its INQUIRY data and the
+  // quirk the capabilities depend on. Set by the device list's selection.
+  uint8_t HaId = 254;
+  uint8_t Target = 254;
+  uint8_t Lun = 254;
+  std::array<uint8_t, 128> InquiryData{};
+  bool QuirkUnderrunFree = false;
+
+  // ==== Command execution ====
+  // Runs one request on the selected device. The caller has zeroed the block
+  // and filled the CDB, SRB_CDBLen, SRB_Flags (40h no data, 48h data in, 50h
+  // data out), the buffer and its length; the executor fills in the address,
+  // the event and the sense length, and puts the unit into CDB byte 1. With
+  // SRB_EVENT_NOTIFY it waits (through the clock seam) for at most TimeoutMs,
+  // raised to 10 s; a request still pending then is aborted and ends with
+  // status 04h, host status 09h. Returns 1 when the request went to the
+  // transport (its outcome is in SRB_Status), SS_ILLEGAL_MODE (E2h),
+  // request untouched, when the transport is not initialised or no device is
+  // selected. Sets LastErrorText, LastSense and TargetBusy; may send the
+  // report line of a failed first command. Not reentrant per component.
+  [[nodiscard]] uint8_t ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs);
+  // The report line of a request ("<<< " + name, flags, address, CDB, the
+  // first data bytes, statuses, sense and LastErrorText).
+  [[nodiscard]] std::string CommandReport(const SRB_ExecSCSICmd& Request) const;
+
+  // Empty after a good command; else the status or sense-key text, then
+  // " (" + the ASC/ASCQ text + ")" when the sense data has additional bytes.
+  std::string LastErrorText;
+  // The sense area and spare byte of the last failed request; zero otherwise.
+  std::array<uint8_t, SENSE_LEN + 1> LastSense{};
+  // The last command failed with target status BUSY.
+  bool TargetBusy = false;
+  // Set by the first command that reaches the report check.
+  bool FirstCommandChecked = false;
+
+  // ==== Command wrappers ====
+  // One per MMC command. Each builds its CDB, runs it through ExecuteCommand
+  // and returns true when the request ended with status 1; the reason of a
+  // failure is in LastErrorText and LastSense. A buffer that can't be
+  // described by the CDB's length field (or is smaller than the reply the
+  // command asks for) is refused before anything is sent: false with
+  // LastErrorText "INVALID REQUEST". Buffers are used in place for the
+  // duration of the call.
+  bool TestUnitReady(int32_t TimeoutMs);
+  bool RezeroUnit();
+  // Up to 255 bytes of sense data.
+  bool RequestSense(std::span<uint8_t> Buffer);
+  // The parameter list (at most the shared small buffer) goes out with the
+  // CDB's byte 1 as given (FmtData, CmpList, format code).
+  bool FormatUnit(uint8_t Byte1, std::span<const uint8_t> ParamList);
+  // 128 bytes of INQUIRY data into InquiryData.
+  bool Inquiry();
+  // Eject: open the tray; else load the medium.
+  bool StartStopUnit(bool Eject);
+  bool AllowMediumRemoval(bool Allow);
+  // The 248-byte capacity list; Buffer must hold at least 248 bytes.
+  bool ReadFormatCapacities(std::span<uint8_t> Buffer);
+  // The last LBA and the block length.
+  bool ReadCapacity(uint32_t& LastLba, uint32_t& BlockLength);
+  // Buffer.size() bytes from Lba on.
+  bool Read10(uint32_t Lba, uint16_t Blocks, std::span<uint8_t> Buffer);
+  // Flags as the caller gives them (normally 50h). A request still pending
+  // after a successful hand-over also counts as written.
+  bool Write10(uint32_t Lba, uint16_t Blocks, uint8_t Flags, std::span<const uint8_t> Buffer);
+  bool SynchronizeCache(int32_t TimeoutMs, bool Immed);
+  // Buffer of at most 255 bytes.
+  bool ReadTocPmaAtip(uint8_t Format, std::span<uint8_t> Buffer, uint8_t Number, bool Msf, uint8_t Control);
+  // StartFeature and the buffer below 256.
+  bool GetConfiguration(uint8_t Rt, uint16_t StartFeature, std::span<uint8_t> Buffer);
+  // Buffer of at most 255 bytes.
+  bool ReadDiscInformation(std::span<uint8_t> Buffer);
+  // The 40-byte track information of Track (a track number) into TrackInfo,
+  // as the drive sends it (big-endian).
+  bool ReadTrackInformation(uint32_t Track);
+  bool ReserveTrack(uint32_t Blocks);
+  bool SendOpcInformation();
+  // At most 255 bytes, sent from the shared mode buffer.
+  bool ModeSelect10(std::span<const uint8_t> Data);
+  // Reads Length bytes of the page (Defaults: default values, else current
+  // ones) into the shared mode buffer; Dest is zeroed and, on success,
+  // receives as much of them as it holds.
+  bool ModeSense10(uint8_t Page, std::span<uint8_t> Dest, bool Defaults, uint16_t Length);
+  // Finalize: close the disc (function 5); else CloseTrack: the invisible
+  // track (function 1, track FFh); else the session (function 2).
+  bool CloseTrackSession(bool CloseTrack, bool Immed, bool Finalize);
+  bool CloseTrackSession(bool Immed, uint8_t Function, uint8_t B3, uint8_t B4, uint8_t B5);
+  // Sets DeviceBufferSize and DeviceFreeBufferSize (0 when it fails).
+  bool ReadBufferCapacity();
+  bool SendCueSheet(std::span<const uint8_t> Buffer);
+  // BLANK with the immediate bit; BlankType 0-6.
+  bool Blank(uint8_t BlankType);
+  bool SetStreaming(std::span<const uint8_t> Buffer);
+  // Speeds in KB/s; 0 is sent as FFFFh (the drive's maximum).
+  bool SetCdSpeed(uint16_t ReadKBps, uint16_t WriteKBps);
+  bool SendDvdStructure(uint8_t Format, std::span<const uint8_t> Buffer);
+
+  // The last READ TRACK INFORMATION reply (big-endian, as sent).
+  std::array<uint8_t, 40> TrackInfo{};
+
+  // ==== Capabilities and speeds ====
+  // Reads mode page 2Ah (defaults, then current values), page 30h and the
+  // DVD+R/+RW and DVD-R/-RW features into Capabilities, CapsPage and the
+  // maximum speeds. False when the current page can't be read.
+  bool ReadCapabilities();
+  // Each runs ReadCapabilities first; 0 when it failed. KB/s.
+  [[nodiscard]] uint16_t MaxWriteSpeed();
+  [[nodiscard]] uint16_t MaxReadSpeed();
+  [[nodiscard]] uint16_t CurrentWriteSpeed();
+
+  // Mode page 2Ah from its page code on; the speed and buffer fields (bytes
+  // 8-9, 12-13, 14-15, 18-19, 20-21) in host order after ReadCapabilities.
+  std::array<uint8_t, 516> CapsPage{};
+  uint32_t Capabilities = 0;  // Cap* bits
+  uint16_t DeviceMaxWriteSpeed = 0;  // KB/s
+  uint16_t DeviceMaxReadSpeed = 0;   // KB/s
+  uint32_t DeviceBufferSize = 0;     // bytes, from READ BUFFER CAPACITY
+  uint32_t DeviceFreeBufferSize = 0;
+  uint16_t ReadSpeed = 0;  // KB/s, 0 the maximum; sent with every SET CD SPEED
+  [[nodiscard]] uint16_t WriteSpeed() const { return writeSpeed_; }
+  // Sends SET CD SPEED (ReadSpeed, value) and keeps the value whether or not
+  // the drive took it. 0 means the maximum.
+  void SetWriteSpeed(uint16_t value);
+
+  // The write speeds the drive accepts, as the speed choice offers them:
+  // "Max" (0) first, then, probing down from MaxWriteSpeed in steps of 176
+  // KB/s (CD) or 700 KB/s (DVD), every distinct speed the drive reports back
+  // after it was set ("40X (7,056 KB/s)", "8.0X (11,080 KB/s)"). Leaves the
+  // drive at the last speed probed. Dvd: a DVD medium is loaded.
+  struct TSpeedEntry {
+    std::string Text;
+    uint16_t KBps = 0;
+  };
+  [[nodiscard]] std::vector<TSpeedEntry> WriteSpeedList(bool Dvd);
+
+  // ==== Device list and selection ====
+  // Starts the transport (pass-through first with PreferSPTI, the ASPI
+  // manager library as the fallback) and, when that worked, rebuilds the
+  // device list. Never throws; false when no back end could be started.
+  bool InitializeTransport(bool PreferSPTI, const std::string& DllPath);
+  // SC_HA_INQUIRY of adapter HaId into HaInquiryBlock: the adapter count, or
+  // -1 when the query failed. Sets AdapterLimit (a count of 0 gives 7).
+  int8_t QueryHostAdapter(uint8_t HaId);
+  // Lists every CD/DVD (INQUIRY type 05h) and write-once (04h) device of
+  // adapters 0 .. AdapterLimit-1, targets 0-7, units 0-7, as lines
+  // "H:T:U,X: " + vendor, product and revision (" (not supported)" added for
+  // type 04h). The selection stays as it was; LastErrorText is cleared.
+  void RefreshDeviceList();
+  // Selects the device of a list line (adapter, target and unit are its
+  // characters 1, 3 and 5, single digits): loads its identity, sets the
+  // quirks, fires OnDeviceChange and probes the write modes. A line that is
+  // too short, names no number or no CD/DVD device deselects (254/254/254)
+  // and sends "INVALID DEVICE ID / NOT A CD OR DVD DRIVE" (none for "").
+  void SelectDevice(const std::string& Id);
+  // The drive letter of the selected device; '\0' when it is unknown (with
+  // the pass-through back end: '\x7F' when the table has no such drive).
+  [[nodiscard]] char DriveLetter();
+  // Re-reads the capabilities and the INQUIRY data of the selected device;
+  // control bytes of the identification (bytes 8-55) become spaces.
+  void LoadDeviceIdentity();
+  // Tries the write types RAW, session-at-once and track-at-once in turn
+  // with MODE SELECT of page 05h; the drive keeps the last one it took.
+  void ProbeWriteModes();
+  // Whether the transport has a back end (published on the burner).
+  [[nodiscard]] bool ASPIInitialized() const;
+  // Makes the pass-through back end close drive handles after each command.
+  void SetCloseAfterCommand(bool value);
+
+  // (Sender): a device was selected.
+  using TDeviceChangedEvent = std::function<void(TObject* Sender)>;
+  TDeviceChangedEvent OnDeviceChange;
+  std::vector<std::string> DeviceList;
+  // The list line last passed to SelectDevice; empty when none is selected.
+  std::string SelectedId;
+  int8_t AdapterLimit = 0;
+  SRB_HAInquiry HaInquiryBlock{};
+  bool QuirkSlowReady = false;  // extra ready polling (DVR-103/104)
+  bool QuirkLinkSize = false;   // page 05h goes out with LS_V set
+  bool Erasing = false;         // a blank is running
+
 private:
   std::unique_ptr<TCriticalSection> lock_;
+
+  // The device-list steps of the constructor.
+  void CreateDeviceList();
+
+  // Refuses a wrapper's bad arguments: false, LastErrorText set.
+  bool Refuse();
+  // Runs a wrapper's request; true when it ended with status 1.
+  bool Run(SRB_ExecSCSICmd& request, int32_t timeoutMs);
+
+  // Per-component stand-ins for the shared command buffers: mode pages (and
+  // the zero data of a blank), and the small replies and parameter lists.
+  std::vector<uint8_t> modeBuffer_ = std::vector<uint8_t>(65536);
+  std::array<uint8_t, 256> smallBuffer_{};
+  uint16_t writeSpeed_ = 0;
 };
+
+// Program-wide quirks of the selected drive, set by SelectDevice: extra
+// ready polling, and whether the CD session close carries the Immed bit.
+extern std::atomic<bool> SlowReadyDrive;
+extern std::atomic<bool> CloseImmediate;
+
+// Capabilities bits.
+inline constexpr uint32_t CapReadCDR = 0x1;
+inline constexpr uint32_t CapReadCDRW = 0x2;
+inline constexpr uint32_t CapReadMode2Form = 0x4;
+inline constexpr uint32_t CapReadDVD = 0x8;
+inline constexpr uint32_t CapReadDVDR = 0x10;
+inline constexpr uint32_t CapReadDVDRW = 0x20;
+inline constexpr uint32_t CapReadDVDRAM = 0x40;
+inline constexpr uint32_t CapReadDVDPR = 0x80;
+inline constexpr uint32_t CapReadDVDPRW = 0x100;
+inline constexpr uint32_t CapWriteCDR = 0x200;
+inline constexpr uint32_t CapWriteCDRW = 0x400;
+inline constexpr uint32_t CapWriteTest = 0x800;
+inline constexpr uint32_t CapWriteDVDR = 0x1000;
+inline constexpr uint32_t CapWriteDVDRW = 0x2000;
+inline constexpr uint32_t CapWriteDVDRAM = 0x4000;
+inline constexpr uint32_t CapWriteDVDPR = 0x8000;
+inline constexpr uint32_t CapWriteDVDPRW = 0x10000;
+inline constexpr uint32_t CapUnderrunProtection = 0x40000;
+
+// The names of the Capabilities bits that have one, in bit order.
+struct TCapabilityName {
+  uint32_t Bit;
+  const char* Name;
+};
+[[nodiscard]] std::span<const TCapabilityName> CapabilityNames();
+
+// A speed choice's text back to KB/s: "Max" or nothing is 0 (the maximum);
+// otherwise the multiple before the first "X" times 177 (CD) or 1385 (DVD),
+// rounded half to even. A text that names no number gives 0.
+[[nodiscard]] uint16_t SpeedFromText(const std::string& Text, bool Dvd);
+
+// The report names of the opcodes 00h-FEh: 22 characters for the commands
+// MMC recorders know, else the opcode as two hexadecimal digits.
+[[nodiscard]] const std::array<std::string, 255>& CommandNames();
 
 } // namespace qnzb

@@ -57,9 +57,8 @@ public:
   bool PerformOPC = false;
   bool JolietFileSystem = true;  // add the Joliet tree
   bool WritePostGap = true;
-  uint32_t DeviceBufferSize = 0;
-  uint32_t DeviceFreeBufferSize = 0;
-  uint16_t ReadSpeed = 0;
+  // DeviceBufferSize, DeviceFreeBufferSize, ReadSpeed and WriteSpeed (with
+  // its setter) are the device component's, next to the capabilities.
   std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
   std::string FileCopyright, FileAbstract, FileBibliographic;
   TDateTime DateCreation = 0, DateModification = 0, DateEffective = 0, DateExpiration = 0;
@@ -71,7 +70,6 @@ public:
   [[nodiscard]] const std::string& Version() const { return version_; }
   // The version is fixed: whatever is given, it stays "1.21".
   void SetVersion(const std::string& value);
-  [[nodiscard]] uint16_t WriteSpeed() const { return writeSpeed_; }
 
   TAddFileEvent OnAddFile;
   TAddDirEvent OnAddDir;
@@ -222,7 +220,6 @@ private:
   std::string currentFile_;
   int32_t cacheSize_ = 0;
   std::string version_ = "1.21";
-  uint16_t writeSpeed_ = 0;
 };
 
 } // namespace qnzb

@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Times `qnzb-cli build-iso --quick` against `xorriso -as mkisofs -J`, `genisoimage -J`
+# and the floor (reading the same files with cat and writing as many bytes as our
+# image holds), in one run on the same trees, and writes the medians to RESULTS.md.
+#
+#   bench/build-iso-compare.sh [--cli PATH] [--runs N] [--trees "big many"] [--out FILE] [--warm-only]
+#
+# Trees come from /work/shared/bench/make-corpus.sh (or $QNZB_CORPUS_SCRIPT) and are
+# made once under $QNZB_BENCH_DIR (default /tmp/qnzb-bench), then reused: "big" is
+# 8 files of ~3 GiB in all, "many" 100,000 small files. Images are written next to
+# them and removed after each run.
+#
+# Two conditions, each run N times with the tools taking turns (so a slow spell of
+# a shared disk hits them all alike):
+#   cold  the page cache is dropped before every run (needs root) and the time ends
+#         when the output is fsynced: each tool pays for its reads and its writes.
+#   warm  the tree is in the page cache and the output is left to the kernel: what
+#         the tool itself costs, without the disk.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+cli="$repo/build/bin/qnzb-cli"
+runs=3
+trees="big many"
+out="$here/RESULTS.md"
+warm_only=0
+bench_dir=${QNZB_BENCH_DIR:-/tmp/qnzb-bench}
+corpus_script=${QNZB_CORPUS_SCRIPT:-/work/shared/bench/make-corpus.sh}
+
+while [ $# -gt 0 ]; do
+  case $1 in
+    --cli) cli=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --trees) trees=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    --warm-only) warm_only=1; shift ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+  esac
+done
+
+for tool in xorriso genisoimage; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (make deps)" >&2; exit 1; }
+done
+[ -x "$cli" ] || { echo "no qnzb-cli at $cli (make build, or --cli PATH)" >&2; exit 1; }
+
+corpus="$bench_dir/corpus"
+work="$bench_dir/work"
+mkdir -p "$corpus" "$work"
+# qnzb-cli keeps its settings and recorder state here, never in $HOME.
+export QNZB_INI="$work/QNZB.ini" QNZB_VDRIVE="$work/vdrive" QNZB_DRIVES="D=$work/no-drive"
+export LC_ALL=C.UTF-8
+log="$work/tools.log"
+: >"$log"
+
+for t in $trees; do
+  if [ ! -d "$corpus/$t" ]; then
+    echo "making the $t tree under $corpus (once)" >&2
+    "$corpus_script" "$corpus" "$t"
+  fi
+done
+
+modes="warm"
+if [ "$warm_only" = 0 ] && sync && { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; then
+  modes="cold warm"
+fi
+
+# Wall seconds of one command. $1: cold or warm; $2: output file; the rest: the command.
+time_run() {
+  local mode=$1 target=$2; shift 2
+  rm -f "$target"
+  sync
+  [ "$mode" = cold ] && echo 3 >/proc/sys/vm/drop_caches
+  local start=$EPOCHREALTIME
+  if ! "$@" >>"$log" 2>&1; then
+    echo "failed: $*" >&2
+    tail -5 "$log" >&2
+    return 1
+  fi
+  [ "$mode" = cold ] && sync "$target"
+  local end=$EPOCHREALTIME
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
+}
+
+stats() {  # median and minimum of the numbers on stdin
+  sort -g | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1] }'
+}
+
+# The floor: every file's bytes read once with cat, then zeros up to the size of
+# our image, all into one output file.
+floor_copy() {
+  local tree=$1 target=$2 pad=$3
+  { (cd "$tree" && find . -type f -print0 | xargs -0 -r cat); head -c "$pad" /dev/zero; } >"$target"
+}
+
+tools=(qnzb xorriso genisoimage floor)
+declare -A times sizes tree_bytes tree_files
+
+for t in $trees; do
+  tree="$corpus/$t"
+  tree_files[$t]=$(find "$tree" -type f | wc -l)
+  tree_bytes[$t]=$(find "$tree" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f", s }')
+  echo "== $t: ${tree_files[$t]} files, ${tree_bytes[$t]} bytes" >&2
+  for mode in $modes; do
+    [ "$mode" = warm ] && (cd "$tree" && find . -type f -print0 | xargs -0 -r cat >/dev/null)
+    for ((i = 1; i <= runs; i++)); do
+      for tool in "${tools[@]}"; do
+        img="$work/$t-$tool.iso"
+        case $tool in
+          qnzb) s=$(time_run "$mode" "$img" "$cli" --quiet build-iso --quick --save-path unchecked "$img" "$tree") ;;
+          xorriso) s=$(time_run "$mode" "$img" xorriso -as mkisofs -J -quiet -o "$img" "$tree") ;;
+          genisoimage) s=$(time_run "$mode" "$img" genisoimage -J -quiet -o "$img" "$tree") ;;
+          floor)
+            pad=$((sizes[$t,qnzb] - tree_bytes[$t]))
+            [ "$pad" -ge 0 ] || pad=0
+            s=$(time_run "$mode" "$img" floor_copy "$tree" "$img" "$pad") ;;
+        esac
+        sizes[$t,$tool]=$(stat -c %s "$img")
+        rm -f "$img"
+        echo "   $mode run $i $tool: $s s" >&2
+        times[$t,$mode,$tool]="${times[$t,$mode,$tool]:-} $s"
+      done
+    done
+  done
+done
+
+{
+  echo "# Image build: qnzb-cli against peers and the floor"
+  echo
+  echo "Written by \`bench/build-iso-compare.sh\` (\`make bench-iso\`)."
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "- Machine: $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')); memory $(free -h | awk '/^Mem:/ { print $2 " total, " $7 " available" }'); load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "- Disk holding trees and images: $(df -hT "$bench_dir" | awk 'NR == 2 { print $1 ", " $2 ", " $3 ", " $5 " free" }')"
+  echo "- Tools: qnzb-cli $("$cli" --version 2>/dev/null | head -1), $(xorriso -version 2>&1 | head -1 | cut -d: -f1 | sed "s/ *$//"), $(genisoimage -version 2>&1 | head -1)"
+  echo "- Commands: \`qnzb-cli --quiet build-iso --quick --save-path unchecked OUT TREE\`, \`xorriso -as mkisofs -J -quiet -o OUT TREE\`, \`genisoimage -J -quiet -o OUT TREE\`; floor: \`find TREE -type f | xargs cat\` then zeros up to our image's size, into one file"
+  if [[ $modes == *cold* ]]; then
+    echo "- cold: page cache dropped before every run, time ends when the output is fsynced; warm: tree in the page cache, output left to the kernel"
+  else
+    echo "- Only warm runs (no right to drop the page cache): tree in the page cache, output left to the kernel"
+  fi
+  echo "- $runs runs per tool, tree and condition, tools taking turns; MB/s = source bytes / median time (1 MB = 10^6 bytes); vs floor = floor's median / tool's median (above 1: faster than the floor)"
+  echo
+  for t in $trees; do
+    echo "## $t: ${tree_files[$t]} files, ${tree_bytes[$t]} bytes"
+    echo
+    echo "| Condition | Tool | Median s | Min s | MB/s | vs floor | Image bytes |"
+    echo "|---|---|---:|---:|---:|---:|---:|"
+    for mode in $modes; do
+      read -r floor_median _ < <(echo "${times[$t,$mode,floor]}" | tr ' ' '\n' | sed '/^$/d' | stats)
+      for tool in "${tools[@]}"; do
+        read -r median minimum < <(echo "${times[$t,$mode,$tool]}" | tr ' ' '\n' | sed '/^$/d' | stats)
+        awk -v mode="$mode" -v tool="$tool" -v m="$median" -v mn="$minimum" -v b="${tree_bytes[$t]}" -v f="$floor_median" \
+          -v size="${sizes[$t,$tool]}" \
+          'BEGIN { printf "| %s | %s | %.2f | %.2f | %.0f | %.2fx | %s |\n", mode, tool, m, mn, b / m / 1e6, f / m, size }'
+      done
+    done
+    echo
+  done
+} >"$out"
+echo "results in $out" >&2
+cat "$out"

@@ -1,0 +1,128 @@
+// build-iso OUT PATH...: builds the compilation of PATHs into an image file,
+// as the main window's "Build .ISO" does.
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/CliContext.h"
+#include "cli/Commands.h"
+#include "cli/CompilationOptions.h"
+#include "engine/device/qnConst.h"
+#include "engine/image/Compilation.h"
+#include "engine/image/Settings.h"
+#include "engine/image/qnCDBC.h"
+#include "platform/FileIO.h"
+#include "platform/Profile.h"
+
+namespace qnzb::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TBuildIsoArgs {
+  std::string Out;
+  std::vector<std::string> Paths;
+  TCompilationFlags Flags;
+};
+
+// False, after reporting why, when OUT can't take the image.
+bool TargetUsable(const std::string& out, const TCompilation& rows, TCliContext& context) {
+  if (platform::DirectoryExists(out)) {
+    context.Error("the image file is a folder: " + out);
+    return false;
+  }
+  // The image replaces OUT only when complete; a source file of that name
+  // would be read while being replaced and then be gone.
+  for (const TCompilationRow& row : rows) {
+    std::error_code ec;
+    if (!row.Path.ends_with('/') && fs::equivalent(out, row.Path, ec)) {
+      context.Error("the image would replace its own source file: " + row.Path);
+      return false;
+    }
+  }
+  return true;
+}
+
+int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
+  try {
+    const std::optional<TCompilation> rows = RowsFromPaths(args.Paths, !args.Flags.NoRecursive, context);
+    if (!rows)
+      return ExitFailure;
+    const std::string out = AbsolutePath(args.Out);
+    if (!TargetUsable(out, *rows, context))
+      return ExitFailure;
+
+    TQNZBurner burner(nullptr);
+    TAppOptions options;
+    ApplySettings(burner, options, args.Flags, platform::SettingsFilePath());
+    context.Attach(burner);
+
+    // The image planning quietly drops a boot image that isn't there.
+    if (burner.Bootable && !platform::FileExists(burner.BootImage))
+      context.Warning("boot image not found, building without a boot record: " +
+                      (burner.BootImage.empty() ? std::string("(none given)") : burner.BootImage));
+
+    // An earlier image of the same name inside a source folder is not part of the new one.
+    burner.OnAddFile = [&out, &context](TObject*, const std::string& fullPath, std::string&, std::string&,
+                                        TDateTime&, int32_t, int64_t, bool& skip) {
+      if (fullPath == out) {
+        skip = true;
+        context.Log("leaving out the image file itself: " + fullPath, mtPlain);
+      }
+    };
+
+    burner.ResetLayout(600000, 20000);
+    FillCompilation(burner, *rows, options.SavePath, options.ArchiveOnly, options.SessionToImport);
+    if (burner.DirectoryCount() == 0 && burner.EntryCount() == 0) {
+      context.Error("nothing to build: no files in the given paths" +
+                    std::string(options.ArchiveOnly ? " with the archive attribute" : ""));
+      return ExitFailure;
+    }
+    burner.SendDebugMessage(std::string(StatusPrefix) + "ADD FILES/DIRS TO .ISO DONE.", mtPlain);
+    burner.SendDebugMessage(std::string(StatusPrefix) + "START BUILDING .ISO FILE", mtPlain);
+
+    std::string doneError;
+    burner.OnWriteDone = [&doneError](TObject*, const std::string& error) { doneError = error; };
+    // Until image files can be built through the cache, every build runs in
+    // the quick mode, whatever --quick and "QuickSaveISO" say.
+    burner.BuildImageFile(out, true);
+    if (!doneError.empty()) {
+      context.Error(doneError);
+      return ExitFailure;
+    }
+    std::error_code ec;
+    const uintmax_t bytes = fs::file_size(out, ec);
+    context.Result(args.Out + ": " + std::to_string(burner.ImageLength) + " sectors, " +
+                   (ec ? std::string("?") : std::to_string(bytes)) + " bytes");
+    return 0;
+  } catch (const std::exception& e) {
+    // EFOpenError (the target can't be created), EImageError (the build
+    // failed) and anything else the job throws.
+    context.Error(e.what());
+    return ExitFailure;
+  }
+}
+
+} // namespace
+
+void AddBuildIsoCommand(CLI::App& app, TCliContext& context) {
+  auto args = std::make_shared<TBuildIsoArgs>();
+  CLI::App* command = app.add_subcommand(
+      "build-iso", "Build the files and folders PATH... into the ISO 9660 image file OUT");
+  command->add_option("OUT", args->Out, "The image file to write (replaced only by a complete image)")
+      ->required();
+  command
+      ->add_option("PATH", args->Paths,
+                   "Files and folders to put on the image; a folder's contents go in with its sub-folders")
+      ->required();
+  AddCompilationFlags(*command, args->Flags);
+  command->callback([args, &context] { context.ExitCode = RunBuildIso(context, *args); });
+}
+
+} // namespace qnzb::cli

@@ -1,0 +1,64 @@
+#pragma once
+// What every subcommand of qnzb-cli shares: the output streams, the global
+// --verbose and --quiet switches, the routing of the engine's log lines, and
+// the exit status of the command that ran.
+//
+// Where lines go: the result of a job (one summary line) to the output
+// stream, unless quiet; everything else to the error stream. Engine log lines
+// of type 4 (errors) always; types 1 and 3 (progress, verbose, full tables)
+// only when verbose; type 0 and platform notices unless quiet.
+//
+// Threading: Log may be called from any thread (the engine's worker threads
+// log too); lines are written whole, one at a time.
+
+#include <cstdint>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+namespace qnzb {
+class TQNZBurner;
+}
+
+namespace qnzb::cli {
+
+inline constexpr const char* ProgramName = "qnzb-cli";
+
+// Exit statuses: 0 success, 1 a job failed, 2 the command line is wrong.
+inline constexpr int ExitFailure = 1;
+inline constexpr int ExitUsage = 2;
+
+class TCliContext {
+public:
+  TCliContext(std::ostream& out, std::ostream& err) : Out(out), Err(err) {}
+  TCliContext(const TCliContext&) = delete;
+  TCliContext& operator=(const TCliContext&) = delete;
+
+  std::ostream& Out;
+  std::ostream& Err;
+  bool Verbose = false;
+  bool Quiet = false;
+  // Set by the subcommand that ran.
+  int ExitCode = 0;
+
+  // An engine log line of type mType, shown or not as the header says.
+  void Log(const std::string& line, uint8_t mType);
+  // "qnzb-cli: " + message on the error stream, whatever the switches say.
+  void Error(const std::string& message);
+  // "qnzb-cli: warning: " + message on the error stream, whatever the switches say.
+  void Warning(const std::string& message);
+  // A job's result line on the output stream, unless quiet.
+  void Result(const std::string& line);
+
+  // Sends the component's log here and sets its DoDebug to Verbose. Call it
+  // after the settings are applied (they set DoDebug) and before the job.
+  // The component must not outlive this context with the handler attached.
+  void Attach(TQNZBurner& burner);
+
+private:
+  void Line(std::ostream& stream, const std::string& line);
+
+  std::mutex mutex_;
+};
+
+} // namespace qnzb::cli

@@ -1,0 +1,102 @@
+#include "cli/CompilationOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <filesystem>
+
+#include "cli/CliContext.h"
+#include "engine/image/qnCDBC.h"
+
+namespace qnzb::cli {
+
+namespace fs = std::filesystem;
+
+void AddCompilationFlags(CLI::App& command, TCompilationFlags& flags) {
+  command
+      .add_option_function<std::string>(
+          "--volume", [&flags](const std::string& v) { flags.Volume = v; }, "Volume label (default: VolumeLable)")
+      ->type_name("TEXT");
+  command.add_flag("--no-joliet", flags.NoJoliet, "Leave out the Joliet names (default: JolietFS)");
+  command
+      .add_option_function<std::string>(
+          "--boot", [&flags](const std::string& v) { flags.Boot = v; },
+          "Make the image bootable with this floppy or hard-disk image (default: Bootable, BootImage)")
+      ->type_name("IMAGE");
+  command
+      .add_option_function<std::string>(
+          "--save-path", [&flags](const std::string& v) { flags.SavePath = SavePathFromText(v); },
+          "Where entries land: unchecked = in the root, checked = under their whole source path, "
+          "grayed = under their last folder (default: SavePath)")
+      ->type_name("checked|grayed|unchecked")
+      ->transform(CLI::IsMember({"checked", "grayed", "unchecked"}, CLI::ignore_case).description(""));
+  command.add_flag("--no-recursive", flags.NoRecursive, "Take only the files directly in each folder PATH");
+  command.add_flag("--archive-only", flags.ArchiveOnly,
+                   "Take only files with the archive attribute from folders (default: ArchiveFiles)");
+  command.add_flag("--quick", flags.Quick, "Build the image in the quick mode (default: QuickSaveISO)");
+  command
+      .add_option_function<int64_t>(
+          "--cache-size", [&flags](const int64_t& v) { flags.CacheSize = v; },
+          "Read-ahead cache in bytes, with K, M or G for binary units; at least 2M is used, at most 2G-1 "
+          "accepted (default: CacheSize)")
+      ->type_name("BYTES")
+      ->transform(CLI::AsSizeValue(false).description(""))
+      ->check(CLI::Range(int64_t{1}, int64_t{INT32_MAX}).description(""));
+}
+
+void ApplySettings(TQNZBurner& burner, TAppOptions& options, const TCompilationFlags& flags,
+                   const std::string& iniPath) {
+  ApplyDesignValues(burner);
+  LoadSettings(burner, options, iniPath);
+  if (flags.Volume)
+    burner.IdVolume = *flags.Volume;
+  if (flags.NoJoliet)
+    burner.JolietFileSystem = false;
+  if (flags.Boot) {
+    burner.Bootable = true;
+    burner.BootImage = *flags.Boot;
+  }
+  if (flags.SavePath)
+    options.SavePath = *flags.SavePath;
+  if (flags.ArchiveOnly)
+    options.ArchiveOnly = true;
+  if (flags.Quick)
+    options.QuickSaveISO = true;
+  if (flags.CacheSize)
+    burner.SetCacheSize(static_cast<int32_t>(*flags.CacheSize));
+}
+
+std::string AbsolutePath(const std::string& path) {
+  return fs::absolute(fs::path(path)).lexically_normal().string();
+}
+
+std::optional<TCompilation> RowsFromPaths(const std::vector<std::string>& paths, bool recursive,
+                                          TCliContext& context) {
+  TCompilation rows;
+  for (const std::string& given : paths) {
+    if (given.empty()) {
+      context.Error("an empty PATH names nothing");
+      return std::nullopt;
+    }
+    const std::string path = AbsolutePath(given);
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::directory) {
+      rows.push_back(FolderRow(path, recursive));
+    } else if (status.type() == fs::file_type::regular) {
+      rows.push_back(FileRow(path));
+    } else if (status.type() == fs::file_type::not_found) {
+      context.Error("no such file or folder: " + given);
+      return std::nullopt;
+    } else if (ec) {
+      context.Error("cannot use " + given + ": " + ec.message());
+      return std::nullopt;
+    } else {
+      context.Error("not a regular file or folder: " + given);
+      return std::nullopt;
+    }
+  }
+  return rows;
+}
+
+} // namespace qnzb::cli

@@ -1,0 +1,59 @@
+// Transport start-up and drive choice for the subcommands that use a drive.
+
+#include "cli/DeviceOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "cli/CliContext.h"
+#include "engine/device/Transport.h"
+#include "engine/image/qnCDBC.h"
+
+namespace qnzb::cli {
+
+void AddDeviceFlags(CLI::App& command, TDeviceFlags& flags) {
+  command.add_flag("--virtual", flags.Virtual, "Use the virtual recorder even when a real drive exists");
+  command.add_option("--drive", flags.Drive, "The drive: line N of `qnzb-cli drives`, counted from 0 (default 0)")
+      ->check(CLI::NonNegativeNumber);
+}
+
+TTransportSession::TTransportSession() {
+  CloseTransport();
+}
+
+TTransportSession::~TTransportSession() {
+  CloseTransport();
+}
+
+bool StartDevices(TQNZBurner& burner, const TDeviceFlags& flags, TCliContext& context) {
+  // The virtual recorder is the manager library: preferring it means trying
+  // the library before the pass-through back end.
+  if (!burner.InitializeTransport(!flags.Virtual, "")) {
+    context.Error("no drive access: no CD/DVD drive found and the virtual recorder's library "
+                  "(WNASPI32.DLL next to the program) could not be loaded");
+    return false;
+  }
+  if (burner.DeviceList.empty()) {
+    context.Error("no CD/DVD drive found");
+    return false;
+  }
+  return true;
+}
+
+bool SelectChosenDevice(TQNZBurner& burner, const TDeviceFlags& flags, TCliContext& context) {
+  const int line = flags.Drive.value_or(0);
+  if (line < 0 || static_cast<size_t>(line) >= burner.DeviceList.size()) {
+    context.Error("no drive " + std::to_string(line) + ": the device list has " +
+                  std::to_string(burner.DeviceList.size()) + " line(s), counted from 0");
+    return false;
+  }
+  burner.SelectDevice(burner.DeviceList[static_cast<size_t>(line)]);
+  if (burner.SelectedId.empty()) {
+    context.Error("drive " + std::to_string(line) + " can't be used: " + burner.DeviceList[static_cast<size_t>(line)]);
+    return false;
+  }
+  return true;
+}
+
+} // namespace qnzb::cli

@@ -1,0 +1,296 @@
+// The command executor of the device component: addressing the selected
+// device, waiting for completion, the time-out and its abort, turning a
+// failure into LastErrorText, and the report line of a failed command.
+
+#include "engine/device/qnDrvLib.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/device/ScsiSense.h"
+#include "engine/device/Transport.h"
+#include "engine/device/qnConst.h"
+#include "engine/device/qnConstSense.h"
+#include "engine/runtime/Clock.h"
+#include "platform/Event.h"
+
+namespace qnzb {
+
+namespace {
+
+// Below this the drive is not given a chance: every command may take 10 s.
+constexpr int32_t MinimumTimeoutMs = 10000;
+constexpr uint8_t RequestSenseLength = 24;
+constexpr uint64_t MinimumPollMs = 1;
+constexpr uint64_t MaximumPollMs = 50;
+// The data bytes a report line shows at most.
+constexpr uint32_t ReportDataBytes = 257;
+
+// A manager publishes SRB_Status last, possibly from its own thread.
+uint8_t LoadStatus(SRB_ExecSCSICmd& request) {
+  return std::atomic_ref<uint8_t>(request.SRB_Status).load(std::memory_order_acquire);
+}
+
+std::string Hex2(uint8_t value) {
+  char text[3];
+  std::snprintf(text, sizeof text, "%02X", value);
+  return text;
+}
+
+std::string HexMin(uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", digits, value);
+  return text;
+}
+
+const char* TargetStatusText(uint8_t targetStatus, bool& busy) {
+  switch (targetStatus) {
+    case ScsiStatusGood:
+    case ScsiStatusCheckCondition: return "CHECK CONDITION";
+    case ScsiStatusBusy: busy = true; return "TARGET BUSY";
+    case ScsiStatusReservationConflict: return "TARGET RESERVATION CONFLICT";
+    case ScsiStatusTaskSetFull: return "TARGET QUEUE FULL";
+    default: return "UNKNOWN";
+  }
+}
+
+const char* HostStatusText(const SRB_ExecSCSICmd& request, bool& busy) {
+  switch (request.SRB_HaStat) {
+    case HASTAT_OK: return TargetStatusText(request.SRB_TargStat, busy);
+    case HASTAT_TIMEOUT: return "COMMAND TIMEOUT";
+    case HASTAT_COMMAND_TIMEOUT: return "SRB TIMEOUT";
+    case HASTAT_MESSAGE_REJECT: return "MESSAGE REJECT";
+    case HASTAT_BUS_RESET: return "BUS RESET";
+    case HASTAT_PARITY_ERROR: return "PARITY ERROR";
+    case HASTAT_REQUEST_SENSE_FAILED: return "REQUEST SENSE FAILED";
+    case HASTAT_SEL_TO: return "SELECTION TIMEOUT";
+    case HASTAT_DO_DU: return "DATA OVERRUN";
+    case HASTAT_BUS_FREE: return "UNEXPECTED BUS FREE";
+    default: return "UNKNOWN";
+  }
+}
+
+const char* StatusText(const SRB_ExecSCSICmd& request, bool& busy) {
+  switch (request.SRB_Status) {
+    case SS_PENDING:
+    case SS_COMP: return "";
+    case SS_ABORTED:
+    case SS_ABORT_FAIL: return "OPERATION ABORTED BY USER";
+    case SS_ERR: return HostStatusText(request, busy);
+    case SS_INVALID_CMD: return "INVALID REQUEST";
+    case SS_INVALID_HA: return "INVALID HOST ADAPTER";
+    case SS_NO_DEVICE: return "NO DEVICE";
+    case SS_INVALID_SRB: return "INVALID SRB";
+    case SS_BUFFER_ALIGN: return "BUFFER ALIGNMENT";
+    case SS_ASPI_IS_BUSY: return "ASPI IS BUSY";
+    case SS_BUFFER_TO_BIG: return "BUFFER TOO BIG";
+    default: return "UNKNOWN";
+  }
+}
+
+// CHECK CONDITION told by the sense key of fixed-format sense data.
+const char* SenseKeyText(const uint8_t* sense) {
+  if (sense[0] == 0)
+    return "";
+  if ((sense[0] & 0x7E) != 0x70)
+    return "UNKNOWN";
+  switch (sense[2] & 0x0F) {
+    case 0x0:
+      // No sense key: the flags of byte 2 say what happened (tape heritage).
+      if (sense[2] & 0x80)
+        return "FILEMARK";
+      if (sense[2] & 0x40)
+        return "END OF MEDIA";
+      if (sense[2] & 0x20)
+        return "ILLEGAL LENGTH";
+      return "NO ADDITIONAL SENSE INFORMATION";
+    case 0x1: return "RECOVERED ERROR";
+    case 0x2: return "NOT READY";
+    case 0x3: return "MEDIUM ERROR";
+    case 0x4: return "HARDWARE ERROR";
+    case 0x5: return "ILLEGAL REQUEST";
+    case 0x6: return "UNIT ATTENTION";
+    case 0x7: return "DATA PROTECT";
+    case 0x8: return "ERASE CHECK";
+    case 0xA: return "COPYABORTED";
+    case 0xB: return "ABORTED COMMAND";
+    case 0xD: return "VOLUME OVERFLOW";
+    case 0xE: return "MISCOMPARE";
+    case 0xF: return "RESERVED";
+    default: return "CHECK CONDITION";
+  }
+}
+
+// Opcodes whose failure as a component's first command is expected (probing
+// commands a drive may not know or may refuse without a medium).
+bool QuietFirstCommand(uint8_t opcode) {
+  switch (opcode) {
+    case 0x00: case 0x01: case 0x04: case 0x12: case 0x1B: case 0x1E: case 0x23: case 0x35: case 0x43:
+    case 0x46: case 0x51: case 0x52: case 0x55: case 0x5A: case 0x5C: case 0xB6: case 0xBB:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::array<std::string, 255> BuildCommandNames() {
+  std::array<std::string, 255> names;
+  for (size_t i = 0; i < names.size(); ++i)
+    names[i] = Hex2(static_cast<uint8_t>(i));
+  const struct {
+    uint8_t Opcode;
+    const char* Name;
+  } known[] = {
+      {0x00, "TEST UNIT READY"}, {0x01, "REWIND UNIT"}, {0x03, "REQUEST SENSE"}, {0x04, "FORMAT UNIT"},
+      {0x12, "INQUIRY"}, {0x1B, "START STOP UNIT"}, {0x1E, "PREVENT/ALLOW REMOVAL"},
+      {0x23, "READ FORMAT CAPACITIES"}, {0x25, "READ CAPACITY"}, {0x28, "READ (10)"}, {0x2A, "WRITE (10)"},
+      {0x2B, "SEEK (10)"}, {0x2E, "WRITE AND VERIFY (10)"}, {0x2F, "VERIFY (10)"},
+      {0x35, "SYNCHRONIZE CACHE"}, {0x42, "READ SUB-CHANNEL"}, {0x43, "READ TOC/PMA/ATIP"},
+      {0x45, "PLAY AUDIO (10)"}, {0x46, "GET CONFIGURATION"}, {0x47, "PLAY AUDIO MSF"},
+      {0x4A, "GET EVENT/STATUS NOTIF"}, {0x4B, "PAUSE/RESUME"}, {0x4E, "STOP PLAY/SCAN"},
+      {0x51, "READ DISC INFORMATION"}, {0x52, "READ TRACK INFORMATION"}, {0x53, "RESERVE TRACK"},
+      {0x54, "SEND OPC INFORMATION"}, {0x55, "MODE SELECT (10)"}, {0x58, "REPAIR TRACK"},
+      {0x5A, "MODE SENSE (10)"}, {0x5B, "CLOSE TRACK/SESSION"}, {0x5C, "READ BUFFER CAPACITY"},
+      {0x5D, "SEND CUE SHEET"}, {0xA1, "BLANK"}, {0xA2, "SEND EVENT"}, {0xA3, "SEND KEY"},
+      {0xA4, "REPORT KEY"}, {0xA5, "PLAY AUDIO (12)"}, {0xA6, "LOAD/UNLOAD CD/DVD"},
+      {0xA7, "SET READ AHEAD"}, {0xA8, "READ (12)"}, {0xAA, "WRITE (12)"}, {0xAC, "GET PERFORMANCE"},
+      {0xAD, "READ DVD STRUCTURE"}, {0xB6, "SET STREAMING"}, {0xB9, "READ CD MSF"}, {0xBA, "SCAN"},
+      {0xBB, "SET CD SPEED"}, {0xBD, "MECHANISM STATUS"}, {0xBE, "READ CD"}, {0xBF, "SEND DVD STRUCTURE"},
+  };
+  for (const auto& k : known) {
+    std::string name = k.Name;
+    name.resize(22, ' ');
+    names[k.Opcode] = name;
+  }
+  return names;
+}
+
+} // namespace
+
+const std::array<std::string, 255>& CommandNames() {
+  static const std::array<std::string, 255> names = BuildCommandNames();
+  return names;
+}
+
+uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs) {
+  LastErrorText.clear();
+  TargetBusy = false;
+  LastSense.fill(0);
+
+  TTransportState& transport = Transport();
+  if (!transport.Initialized || transport.Send == nullptr || HaId == 254)
+    return SS_ILLEGAL_MODE;
+
+  platform::TEventHandle event = platform::InvalidEvent;
+  if (Request.SRB_Flags & SRB_EVENT_NOTIFY) {
+    event = platform::CreateEvent();
+    platform::ResetEvent(event);
+    Request.SRB_PostProc = EventToPostProc(event);
+  } else {
+    Request.SRB_PostProc = nullptr;
+  }
+
+  Request.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  Request.SRB_Target = Target;
+  Request.SRB_HaId = HaId;
+  Request.SRB_Lun = Lun;
+  Request.SRB_SenseLen = RequestSenseLength;
+  const uint32_t timeout = static_cast<uint32_t>(std::max(TimeoutMs, MinimumTimeoutMs));
+  // Old SCSI-2 devices read the unit from bits 5-7 of CDB byte 1.
+  Request.CDBByte[1] = static_cast<uint8_t>((Lun & 7) << 5 | (Request.CDBByte[1] & 0x1F));
+
+  const uint32_t handedOver = transport.Send(&Request);
+  if ((Request.SRB_Flags & SRB_EVENT_NOTIFY) && handedOver == SS_PENDING) {
+    // A manager that took the request signals the event once it has stored
+    // the outcome. The event is closed only after that signal (or the abort),
+    // never when the status merely looks done: the signal would otherwise go
+    // to a descriptor the system may have handed out again. Polled through
+    // the clock seam, so a virtual clock decides when the time-out has
+    // passed; the pause grows with the time the command has run (a tenth of
+    // it, 1 to 50 ms), so quick commands are seen done within a millisecond
+    // and long ones cost few polls.
+    const uint64_t start = TickCount();
+    for (;;) {
+      const bool done = event != platform::InvalidEvent
+                            ? platform::WaitForEvent(event, 0) == platform::TWaitResult::Signalled
+                            : LoadStatus(Request) != SS_PENDING;
+      if (done)
+        break;
+      const uint64_t elapsed = TickCount() - start;
+      if (elapsed >= timeout)
+        break;
+      const uint64_t pause = std::clamp<uint64_t>(elapsed / 10, MinimumPollMs, MaximumPollMs);
+      Sleep(static_cast<uint32_t>(std::min(pause, timeout - elapsed)));
+    }
+  }
+
+  const uint8_t status = LoadStatus(Request);
+  if (status != SS_PENDING && status != SS_COMP) {
+    bool busy = false;
+    std::string text = StatusText(Request, busy);
+    TargetBusy = busy;
+    if (text == "CHECK CONDITION")
+      text = SenseKeyText(Request.SenseArea);
+    std::memcpy(LastSense.data(), Request.SenseArea, LastSense.size());
+    if (Request.SenseArea[7] != 0)
+      text += " (" + SenseCodeText(Request.SenseArea[12], Request.SenseArea[13]) + ")";
+    LastErrorText = text;
+  }
+
+  if (!FirstCommandChecked) {
+    FirstCommandChecked = true;
+    const bool failed = status != SS_PENDING && status != SS_COMP;
+    const bool longWrite = Request.SenseArea[12] == 0x04 && Request.SenseArea[13] == 0x08;
+    if (failed && !QuietFirstCommand(Request.CDBByte[0]) && !longWrite)
+      SendDebugMessage(CommandReport(Request), mtPlain);
+  }
+
+  if (LoadStatus(Request) == SS_PENDING) {
+    // Timed out. The abort goes first: until the manager has let go of the
+    // request it may still signal the event.
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_HaId = HaId;
+    abort.SRB_ToAbort = &Request;
+    transport.Send(&abort);
+    Request.SRB_HaStat = HASTAT_TIMEOUT;
+    std::atomic_ref<uint8_t>(Request.SRB_Status).store(SS_ERR, std::memory_order_release);
+  }
+  if (event != platform::InvalidEvent) {
+    // Taking the signal reads the descriptor: the manager's write is then
+    // ordered before the close for every observer, race checkers included.
+    platform::ResetEvent(event);
+    platform::CloseEvent(event);
+  }
+
+  const auto address = reinterpret_cast<uintptr_t>(Request.SRB_BufPointer);
+  if (address % 4 != 0)
+    SendDebugMessage("aaaa" + std::to_string(address), mtPlain);
+  return SS_COMP;
+}
+
+std::string TSCSIDevice::CommandReport(const SRB_ExecSCSICmd& Request) const {
+  const uint8_t* cdb = Request.CDBByte;
+  const std::string address = std::to_string(Request.SRB_HaId) + ":" + HexMin(Request.SRB_Target, 1) + ":" +
+                              std::to_string(Request.SRB_Lun) + " <" + Hex2(Request.SRB_Status) + ">" + " [" +
+                              HexMin(Request.SRB_BufLen, 5) + "]";
+  std::string text = "(" + Hex2(cdb[0]) + ") {" + Hex2(Request.SRB_Flags) + "|" + Hex2(Request.SRB_CDBLen) +
+                     "} - " + address + " ";
+  for (size_t i = 1; i < 16; ++i)
+    text += Hex2(cdb[i]) + " ";
+  // Opcode FFh has no name: the program never sends it.
+  const std::string name = cdb[0] < CommandNames().size() ? CommandNames()[cdb[0]] : Hex2(cdb[0]);
+  text = name + " " + text + " " + "|";
+  if (Request.SRB_BufLen != 0 && Request.SRB_BufPointer != nullptr) {
+    const uint32_t shown = std::min(Request.SRB_BufLen, ReportDataBytes);
+    for (uint32_t i = 0; i < shown; ++i)
+      text += Hex2(Request.SRB_BufPointer[i]) + " ";
+  }
+  const uint8_t* sense = Request.SenseArea;
+  return "<<< " + text + "= " + Hex2(Request.SRB_HaStat) + " " + Hex2(Request.SRB_TargStat) + " " + Hex2(sense[0]) +
+         " " + Hex2(sense[2]) + " " + "ASC:" + Hex2(sense[12]) + ",ASQ:" + Hex2(sense[13]) + " " + LastErrorText;
+}
+
+} // namespace qnzb

@@ -1,0 +1,44 @@
+#pragma once
+// Drive letters and drive handles. Letter C is the root file system (fixed);
+// the optical devices /dev/sr0, /dev/sr1, ... get D, E, ... in order (CD-ROM
+// type); other letters have no root. QNZB_DRIVES ("E=/dev/sr1,F=/dev/sr0")
+// replaces the optical assignment: each named letter is a CD-ROM drive on the
+// given path while that path exists. A letter attached to a simulated device
+// (ScsiPassThrough.h) is a CD-ROM drive whatever the map says.
+//
+// Threading: all calls are safe from any thread. The drive map is read afresh
+// on every call, so a changed QNZB_DRIVES takes effect at once.
+
+#include <cstdint>
+#include <string>
+
+namespace qnzb::platform {
+
+// GetDriveType results, with the Windows values.
+inline constexpr uint32_t DRIVE_UNKNOWN = 0;
+inline constexpr uint32_t DRIVE_NO_ROOT_DIR = 1;
+inline constexpr uint32_t DRIVE_REMOVABLE = 2;
+inline constexpr uint32_t DRIVE_FIXED = 3;
+inline constexpr uint32_t DRIVE_REMOTE = 4;
+inline constexpr uint32_t DRIVE_CDROM = 5;
+inline constexpr uint32_t DRIVE_RAMDISK = 6;
+
+// The type of the drive of a root path "X:\" (also "X:" or "X", any case);
+// DRIVE_NO_ROOT_DIR for a letter without a drive or a path naming no letter.
+[[nodiscard]] uint32_t GetDriveType(const std::string& rootPath);
+// The device path of a letter ("/" for C, "/dev/sr0" for D, ...); empty when
+// the letter has none. Simulated letters have none.
+[[nodiscard]] std::string DriveDevicePath(char letter);
+
+using TDriveHandle = intptr_t;
+inline constexpr TDriveHandle InvalidDriveHandle = -1;
+
+// Opens the drive of a letter the way "\\.\X:" is opened: read-write and
+// non-blocking, falling back to read-only. InvalidDriveHandle on failure.
+[[nodiscard]] TDriveHandle OpenDrive(char letter);
+// False for a handle that isn't open.
+bool CloseDrive(TDriveHandle handle);
+// Drive handles open at this moment, all letters together.
+[[nodiscard]] size_t OpenDriveHandleCount();
+
+} // namespace qnzb::platform

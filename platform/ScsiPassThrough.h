@@ -1,0 +1,126 @@
+#pragma once
+// The storage driver's SCSI pass-through on a drive handle (Drives.h), in the
+// Windows layouts the engine fills: IOCTL_SCSI_PASS_THROUGH_DIRECT and
+// IOCTL_SCSI_GET_ADDRESS. On this system a request goes out as SG_IO; the
+// address comes from SCSI_IOCTL_GET_IDLUN and SCSI_IOCTL_GET_BUS_NUMBER.
+//
+// A drive letter can instead be attached to a device simulated in-process;
+// its handles then reach that device, so the pass-through path runs without
+// hardware.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "engine/device/SimulatedDevice.h"
+#include "platform/Drives.h"
+
+namespace qnzb::platform {
+
+// SCSI_PASS_THROUGH_DIRECT.DataIn
+inline constexpr uint8_t SCSI_IOCTL_DATA_OUT = 0;
+inline constexpr uint8_t SCSI_IOCTL_DATA_IN = 1;
+inline constexpr uint8_t SCSI_IOCTL_DATA_UNSPECIFIED = 2;
+
+// The Windows layout, natural alignment: 44 bytes on a 32-bit build. The data
+// pointer widens on 64-bit builds (56 bytes, as on x64 Windows).
+struct SCSI_PASS_THROUGH_DIRECT {
+  uint16_t Length;  // sizeof(SCSI_PASS_THROUGH_DIRECT)
+  uint8_t ScsiStatus;
+  uint8_t PathId;
+  uint8_t TargetId;
+  uint8_t Lun;
+  uint8_t CdbLength;
+  uint8_t SenseInfoLength;  // in: room for sense; out: sense bytes returned
+  uint8_t DataIn;
+  uint32_t DataTransferLength;  // in: buffer size; out: bytes moved
+  uint32_t TimeOutValue;        // seconds
+  void* DataBuffer;
+  uint32_t SenseInfoOffset;  // from the start of the structure
+  uint8_t Cdb[16];
+};
+
+// The structure followed by its sense buffer: 80 bytes on a 32-bit build
+// (sense at 48), 88 on a 64-bit one (sense at 56).
+struct SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER {
+  SCSI_PASS_THROUGH_DIRECT Spt;
+  alignas(8) uint8_t SenseBuf[32];
+};
+
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == (sizeof(void*) == 4 ? 20 : 24));
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == (sizeof(void*) == 4 ? 44 : 56));
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER) == (sizeof(void*) == 4 ? 80 : 88));
+
+struct SCSI_ADDRESS {
+  uint32_t Length;  // sizeof(SCSI_ADDRESS)
+  uint8_t PortNumber;
+  uint8_t PathId;
+  uint8_t TargetId;
+  uint8_t Lun;
+};
+static_assert(sizeof(SCSI_ADDRESS) == 8);
+
+// IOCTL_SCSI_PASS_THROUGH_DIRECT with `buffer` (a SCSI_PASS_THROUGH_DIRECT,
+// its sense buffer at SenseInfoOffset) as input and output, `length` bytes of
+// it. Synchronous. True when the command reached the device and came back,
+// whatever its SCSI status: ScsiStatus, SenseInfoLength, the sense buffer and
+// DataTransferLength then tell the outcome. False when the structure is
+// malformed (length, CDB length, sense offset, a data direction without data
+// or data without a direction), the handle is not open, or the transport
+// failed (the adapter reported an error or the command timed out).
+[[nodiscard]] bool ScsiPassThroughDirect(TDriveHandle handle, void* buffer, uint32_t length);
+// IOCTL_SCSI_GET_ADDRESS: host → PortNumber, channel → PathId, id → TargetId,
+// lun → Lun. False when the device has no SCSI address.
+[[nodiscard]] bool ScsiGetAddress(TDriveHandle handle, SCSI_ADDRESS& address);
+
+// ---- Simulated drives ----
+
+struct TSimulatedDrive {
+  // Borrowed; must outlive the attachment and every handle opened on it.
+  SimulatedDevice* Device = nullptr;
+  // What IOCTL_SCSI_GET_ADDRESS reports; empty: the call fails, as for a
+  // drive without a SCSI address.
+  std::optional<SCSI_ADDRESS> Address;
+  // Opening the letter fails.
+  bool OpenFails = false;
+  // Every pass-through call fails before reaching the device.
+  bool PassThroughFails = false;
+};
+
+// Makes `letter` (A-Z, any case) a CD-ROM drive answered by `drive.Device`,
+// replacing an earlier attachment. False for a bad letter or no device.
+bool AttachSimulatedDrive(char letter, const TSimulatedDrive& drive);
+// Detaches a letter (or every letter); handles opened on it stop working.
+// Call it only while no command runs on the letter.
+void DetachSimulatedDrive(char letter);
+void DetachAllSimulatedDrives();
+
+// ---- The SG_IO seam ----
+
+// One SG_IO request as the translation built it, and what came back.
+struct TSgIoRequest {
+  enum class TDirection : uint8_t { None, ToDevice, FromDevice };
+  TDirection Direction = TDirection::None;
+  const uint8_t* Cdb = nullptr;
+  uint8_t CdbLength = 0;
+  void* Data = nullptr;
+  uint32_t DataLength = 0;
+  uint32_t TimeoutMs = 0;
+  uint8_t* Sense = nullptr;
+  uint8_t SenseCapacity = 0;
+  // Filled by the call.
+  uint8_t Status = 0;        // SCSI status byte
+  uint16_t HostStatus = 0;   // 0: the adapter saw no error
+  uint16_t DriverStatus = 0;
+  uint8_t SenseWritten = 0;
+  int32_t Residual = 0;      // bytes not moved
+  uint32_t DurationMs = 0;
+};
+// Replaces ioctl(descriptor, SG_IO) for handles on real device paths; the hook
+// returns 0, or -1 as a failing ioctl does. Empty: the real ioctl again.
+using TSgIoHook = std::function<int(int descriptor, TSgIoRequest& request)>;
+void SetSgIoHook(TSgIoHook hook);
+
+} // namespace qnzb::platform

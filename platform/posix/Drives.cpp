@@ -1,0 +1,222 @@
+// Drive letters over the optical devices, QNZB_DRIVES, simulated letters and
+// the handle registry behind drive handles.
+
+#include "platform/Drives.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <string_view>
+#include <vector>
+
+#include "platform/System.h"
+#include "platform/posix/DriveRegistry.h"
+
+namespace qnzb::platform {
+namespace {
+
+using TDriveMap = std::array<std::string, 26>;
+
+struct TRegistry {
+  std::mutex mutex;
+  std::array<std::optional<TSimulatedDrive>, 26> simulated;
+  std::map<TDriveHandle, posix::TOpenDrive> open;
+  TDriveHandle next = 1;
+};
+
+TRegistry& Registry() {
+  static TRegistry registry;
+  return registry;
+}
+
+int LetterIndex(char letter) {
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  return upper >= 'A' && upper <= 'Z' ? upper - 'A' : -1;
+}
+
+// /dev/sr0, /dev/sr1, ... in number order.
+std::vector<std::string> OpticalDevices() {
+  std::vector<std::pair<unsigned long, std::string>> found;
+  if (DIR* dir = ::opendir("/dev")) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string_view name(entry->d_name);
+      if (name.size() < 3 || !name.starts_with("sr") ||
+          !std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        continue;
+      found.emplace_back(std::strtoul(entry->d_name + 2, nullptr, 10), "/dev/" + std::string(name));
+    }
+    ::closedir(dir);
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> paths;
+  for (auto& [number, path] : found)
+    paths.push_back(std::move(path));
+  return paths;
+}
+
+// Optical letters only; C is added by the callers. Items that name no letter
+// or no path are skipped with a log line.
+TDriveMap OpticalMap() {
+  TDriveMap map;
+  if (const char* value = std::getenv("QNZB_DRIVES")) {
+    std::string_view rest(value);
+    while (!rest.empty()) {
+      const size_t comma = rest.find(',');
+      const std::string_view item = rest.substr(0, comma);
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      if (item.empty())
+        continue;
+      const int index = item.size() > 2 && item[1] == '=' ? LetterIndex(item[0]) : -1;
+      if (index < 0) {
+        PlatformLog("QNZB_DRIVES: ignored \"" + std::string(item) + "\" (expected LETTER=PATH)");
+        continue;
+      }
+      map[static_cast<size_t>(index)] = std::string(item.substr(2));
+    }
+    return map;
+  }
+  const std::vector<std::string> devices = OpticalDevices();
+  for (size_t i = 0; i < devices.size() && 3 + i < map.size(); ++i)
+    map[3 + i] = devices[i];
+  return map;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+TDriveHandle Register(posix::TOpenDrive drive) {
+  TRegistry& registry = Registry();
+  const std::lock_guard lock(registry.mutex);
+  const TDriveHandle handle = registry.next++;
+  registry.open.emplace(handle, std::move(drive));
+  return handle;
+}
+
+} // namespace
+
+namespace posix {
+
+std::optional<TSimulatedDrive> SimulatedDriveOf(char letter) {
+  const int index = LetterIndex(letter);
+  if (index < 0)
+    return std::nullopt;
+  TRegistry& registry = Registry();
+  const std::lock_guard lock(registry.mutex);
+  return registry.simulated[static_cast<size_t>(index)];
+}
+
+std::optional<TOpenDrive> LookUpDrive(TDriveHandle handle) {
+  TRegistry& registry = Registry();
+  const std::lock_guard lock(registry.mutex);
+  const auto it = registry.open.find(handle);
+  if (it == registry.open.end())
+    return std::nullopt;
+  return it->second;
+}
+
+} // namespace posix
+
+std::string DriveDevicePath(char letter) {
+  const int index = LetterIndex(letter);
+  if (index < 0 || posix::SimulatedDriveOf(letter))
+    return {};
+  const TDriveMap map = OpticalMap();
+  if (!map[static_cast<size_t>(index)].empty())
+    return map[static_cast<size_t>(index)];
+  return index == 2 ? std::string("/") : std::string();
+}
+
+uint32_t GetDriveType(const std::string& rootPath) {
+  if (rootPath.empty() || (rootPath.size() > 1 && rootPath[1] != ':'))
+    return DRIVE_NO_ROOT_DIR;
+  const int index = LetterIndex(rootPath[0]);
+  if (index < 0)
+    return DRIVE_NO_ROOT_DIR;
+  if (posix::SimulatedDriveOf(rootPath[0]))
+    return DRIVE_CDROM;
+  const TDriveMap map = OpticalMap();
+  const std::string& path = map[static_cast<size_t>(index)];
+  if (!path.empty())
+    return PathExists(path) ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
+  return index == 2 ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+}
+
+TDriveHandle OpenDrive(char letter) {
+  const int index = LetterIndex(letter);
+  if (index < 0)
+    return InvalidDriveHandle;
+  const char upper = static_cast<char>('A' + index);
+  if (std::optional<TSimulatedDrive> simulated = posix::SimulatedDriveOf(upper)) {
+    if (simulated->OpenFails)
+      return InvalidDriveHandle;
+    return Register({-1, simulated, upper});
+  }
+  const std::string path = DriveDevicePath(upper);
+  if (path.empty())
+    return InvalidDriveHandle;
+  // Non-blocking, so a drive without a medium opens at all.
+  int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return InvalidDriveHandle;
+  return Register({fd, std::nullopt, upper});
+}
+
+bool CloseDrive(TDriveHandle handle) {
+  TRegistry& registry = Registry();
+  int fd = -1;
+  {
+    const std::lock_guard lock(registry.mutex);
+    const auto it = registry.open.find(handle);
+    if (it == registry.open.end())
+      return false;
+    fd = it->second.Descriptor;
+    registry.open.erase(it);
+  }
+  return fd < 0 || ::close(fd) == 0;
+}
+
+size_t OpenDriveHandleCount() {
+  TRegistry& registry = Registry();
+  const std::lock_guard lock(registry.mutex);
+  return registry.open.size();
+}
+
+bool AttachSimulatedDrive(char letter, const TSimulatedDrive& drive) {
+  const int index = LetterIndex(letter);
+  if (index < 0 || !drive.Device)
+    return false;
+  TRegistry& registry = Registry();
+  const std::lock_guard lock(registry.mutex);
+  registry.simulated[static_cast<size_t>(index)] = drive;
+  return true;
+}
+
+void DetachSimulatedDrive(char letter) {
+  const int index = LetterIndex(letter);
+  if (index < 0)
+    return;
+  TRegistry& registry = Registry();
+  const std::lock_guard lock(registry.mutex);
+  registry.simulated[static_cast<size_t>(index)].reset();
+  for (auto& [handle, open] : registry.open)
+    if (open.Simulated && open.Letter == 'A' + index)
+      open.Simulated->Device = nullptr;
+}
+
+void DetachAllSimulatedDrives() {
+  for (char letter = 'A'; letter <= 'Z'; ++letter)
+    DetachSimulatedDrive(letter);
+}
+
+} // namespace qnzb::platform

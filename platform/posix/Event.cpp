@@ -1,0 +1,70 @@
+// Events as eventfd descriptors: signalled while the counter is not zero.
+
+#include "platform/Event.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace qnzb::platform {
+
+TEventHandle CreateEvent() {
+  const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return fd < 0 ? InvalidEvent : fd;
+}
+
+bool SetEvent(TEventHandle event) {
+  const uint64_t one = 1;
+  ssize_t n;
+  do {
+    n = ::write(event, &one, sizeof one);
+  } while (n < 0 && errno == EINTR);
+  return n == sizeof one;
+}
+
+bool ResetEvent(TEventHandle event) {
+  if (event < 0)
+    return false;
+  // One read takes the whole counter; EAGAIN means it already was zero.
+  uint64_t value = 0;
+  ssize_t n;
+  do {
+    n = ::read(event, &value, sizeof value);
+  } while (n < 0 && errno == EINTR);
+  return n == sizeof value || (n < 0 && errno == EAGAIN);
+}
+
+TWaitResult WaitForEvent(TEventHandle event, uint32_t timeoutMs) {
+  if (event < 0)
+    return TWaitResult::Failed;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int wait = -1;
+    if (timeoutMs != WaitInfinite) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = left > 0 ? static_cast<int>(left < 0x7FFFFFFF ? left : 0x7FFFFFFF) : 0;
+    }
+    pollfd fd{event, POLLIN, 0};
+    const int rc = ::poll(&fd, 1, wait);
+    if (rc > 0)
+      return fd.revents & POLLIN ? TWaitResult::Signalled : TWaitResult::Failed;
+    if (rc == 0) {
+      if (wait == 0 || Clock::now() >= deadline)
+        return TWaitResult::TimedOut;
+      continue;
+    }
+    if (errno != EINTR)
+      return TWaitResult::Failed;
+  }
+}
+
+void CloseEvent(TEventHandle event) {
+  if (event >= 0)
+    ::close(event);
+}
+
+} // namespace qnzb::platform

@@ -1,0 +1,166 @@
+// qnzb-cli build-iso run in-process: usage errors, bad paths and targets,
+// settings from QNZB.ini under the command-line options, what goes where on
+// the two output streams, and the exit status.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "cli/CliFixture.h"
+
+namespace qnzb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t Sector = 2048;
+
+// Volume descriptor type of an image's sector (16 = primary, then boot record 0,
+// Joliet 2, terminator 255).
+int DescriptorType(const std::string& image, size_t sector) {
+  return image.size() > sector * Sector ? static_cast<uint8_t>(image[sector * Sector]) : -1;
+}
+
+// The primary descriptor's volume identifier, trailing blanks dropped.
+std::string VolumeId(const std::string& image) {
+  if (image.size() < 17 * Sector)
+    return "<no image>";
+  std::string id = image.substr(16 * Sector + 40, 32);
+  return id.substr(0, id.find_last_not_of(' ') + 1);
+}
+
+TEST_F(CliTest, CommandLineMistakesExitWithUsageStatus) {
+  const std::string src = tmp.write("src/a.txt", "a");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* said;  // on standard output for 0, else on standard error
+  } rows[] = {
+      {{"--help"}, 0, "build-iso"},
+      {{"build-iso", "--help"}, 0, "--save-path"},
+      {{}, 2, "a command is required"},
+      {{"--verbose"}, 2, "a command is required"},
+      {{"frobnicate"}, 2, "frobnicate"},
+      {{"build-iso"}, 2, "OUT is required"},
+      {{"build-iso", "x.iso"}, 2, "PATH is required"},
+      {{"build-iso", "--save-path", "half", "x.iso", src}, 2, "--save-path"},
+      {{"build-iso", "--cache-size", "-1", "x.iso", src}, 2, "--cache-size"},
+      {{"build-iso", "--cache-size", "2G", "x.iso", src}, 2, "--cache-size"},
+      {{"build-iso", "--cache-size", "lots", "x.iso", src}, 2, "--cache-size"},
+      {{"--verbose", "--quiet", "build-iso", "x.iso", src}, 2, "--quiet"},
+      {{"build-iso", "--bogus", "x.iso", src}, 2, "--bogus"},
+  };
+  for (const auto& row : rows) {
+    const TCliRun run = Run(row.args);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_NE((row.status == 0 ? run.out : run.err).find(row.said), std::string::npos) << run.out << run.err;
+  }
+  EXPECT_FALSE(fs::exists("x.iso"));
+}
+
+TEST_F(CliTest, BuildPrintsOneSummaryLineThatMatchesTheFile) {
+  tmp.write("src/a.txt", std::string(3000, 'a'));
+  tmp.write("src/sub/b", "b");
+  const std::string out = tmp.at("out.iso");
+  const TCliRun run = Run({"build-iso", out, tmp.at("src")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto bytes = fs::file_size(out);
+  ASSERT_EQ(bytes % Sector, 0u);
+  EXPECT_EQ(run.out, out + ": " + std::to_string(bytes / Sector) + " sectors, " + std::to_string(bytes) + " bytes\n");
+  EXPECT_NE(run.err.find(">>> START BUILDING .ISO FILE"), std::string::npos);
+
+  // Quiet: nothing at all, also when the switch follows the subcommand.
+  const TCliRun quiet = Run({"build-iso", out, tmp.at("src"), "--quiet"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+}
+
+TEST_F(CliTest, PathsThatCannotBeBuiltFailBeforeAnythingIsWritten) {
+  const std::string keep = tmp.write("src/keep.txt", "precious");
+  tmp.mkdir("empty");
+  tmp.mkdir("target.iso");
+  ASSERT_EQ(::mkfifo(tmp.at("pipe").c_str(), 0600), 0);
+  const struct {
+    std::vector<std::string> args;
+    const char* said;
+  } rows[] = {
+      {{"build-iso", tmp.at("o.iso"), tmp.at("src"), tmp.at("missing.txt")}, "no such file or folder: "},
+      {{"build-iso", tmp.at("o.iso"), tmp.at("src/gone/")}, "no such file or folder: "},
+      {{"build-iso", tmp.at("o.iso"), ""}, "empty PATH"},
+      {{"build-iso", tmp.at("o.iso"), tmp.at("pipe")}, "not a regular file or folder: "},
+      {{"build-iso", tmp.at("o.iso"), tmp.at("empty")}, "nothing to build"},
+      {{"build-iso", tmp.at("target.iso"), tmp.at("src")}, "is a folder"},
+      {{"build-iso", keep, keep}, "replace its own source"},
+      {{"build-iso", tmp.at("no/such/dir/o.iso"), tmp.at("src")}, "o.iso"},
+  };
+  for (const auto& row : rows) {
+    const TCliRun run = Run(row.args);
+    EXPECT_EQ(run.status, 1) << row.said;
+    EXPECT_EQ(run.out, "");
+    // The reason is the last line; log lines may precede it.
+    const size_t last = run.err.rfind('\n', run.err.size() - 2);
+    const std::string reason = run.err.substr(last == std::string::npos ? 0 : last + 1);
+    EXPECT_EQ(reason.rfind("qnzb-cli: ", 0), 0u) << run.err;
+    EXPECT_NE(reason.find(row.said), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(tmp.at("o.iso")));
+  EXPECT_EQ(readFile(keep), "precious");
+  // The first bad path is named as given.
+  EXPECT_NE(Run({"build-iso", tmp.at("o.iso"), "rel/none"}).err.find("no such file or folder: rel/none\n"),
+            std::string::npos);
+}
+
+TEST_F(CliTest, SettingsFileGivesDefaultsAndOptionsOverrideThem) {
+  tmp.write("src/a.txt", "a");
+  const std::string out = tmp.at("o.iso");
+  const struct {
+    const char* ini;
+    std::vector<std::string> options;
+    const char* volume;
+    int secondDescriptor;  // 2 with Joliet names, 255 without
+  } rows[] = {
+      {"", {}, "", 2},
+      {"VolumeLable=FROMINI\nJolietFS=0\n", {}, "FROMINI", 255},
+      {"VolumeLable=FROMINI\nJolietFS=1\n", {"--volume", "OVERRIDE", "--no-joliet"}, "OVERRIDE", 255},
+  };
+  for (const auto& row : rows) {
+    Ini(row.ini);
+    std::vector<std::string> args = {"build-iso"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.insert(args.end(), {out, tmp.at("src")});
+    ASSERT_EQ(Run(args).status, 0) << row.ini;
+    const std::string image = readFile(out);
+    EXPECT_EQ(DescriptorType(image, 16), 1);
+    EXPECT_EQ(VolumeId(image), row.volume) << row.ini;
+    EXPECT_EQ(DescriptorType(image, 17), row.secondDescriptor) << row.ini;
+  }
+  EXPECT_EQ(readFile(tmp.at("QNZB.ini")), "[Options]\nVolumeLable=FROMINI\nJolietFS=1\n");  // never written
+}
+
+TEST_F(CliTest, MissingBootImageIsReportedAndLeftOut) {
+  tmp.write("src/a.txt", "a");
+  const std::string out = tmp.at("o.iso");
+  // Reported even when quiet: the image differs from what was asked for.
+  const TCliRun run = Run({"build-iso", "--quiet", "--boot", tmp.at("nope.img"), out, tmp.at("src")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "qnzb-cli: warning: boot image not found, building without a boot record: " +
+                         tmp.at("nope.img") + "\n");
+  EXPECT_EQ(DescriptorType(readFile(out), 17), 2);  // Joliet follows the primary: no boot record
+
+  Ini("Bootable=1\n");
+  EXPECT_NE(Run({"build-iso", out, tmp.at("src")}).err.find("(none given)"), std::string::npos);
+}
+
+TEST_F(CliTest, AnEarlierImageInsideTheSourceIsLeftOut) {
+  tmp.write("src/a.txt", std::string(100000, 'a'));
+  const std::string out = tmp.at("src/image.iso");
+  const TCliRun first = Run({"build-iso", out, tmp.at("src")});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const TCliRun second = Run({"build-iso", out, tmp.at("src")});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.out, first.out);
+  EXPECT_NE(second.err.find("leaving out the image file itself"), std::string::npos);
+}
+
+} // namespace
+} // namespace qnzb::test

@@ -1,0 +1,134 @@
+// qnzb-cli drives: the device list lines of drives attached in-process to
+// simulated letters, --drive, a machine without any drive and, run as its
+// own program, the virtual recorder's library next to it.
+
+#include <cstdio>
+#include <memory>
+
+#include "cli/CliFixture.h"
+#include "engine/device/SimulatedDevice.h"
+#include "platform/ScsiPassThrough.h"
+
+namespace qnzb::test {
+namespace {
+
+// A drive that only answers INQUIRY: type, vendor, product, revision.
+class TInquiryDrive final : public SimulatedDevice {
+public:
+  TInquiryDrive(uint8_t type, const std::string& identification) {
+    data_[0] = type;
+    data_[4] = 31;
+    for (size_t i = 0; i < identification.size() && 8 + i < data_.size(); ++i)
+      data_[8 + i] = static_cast<uint8_t>(identification[i]);
+  }
+  ScsiOutcome Execute(std::span<const uint8_t> cdb, std::span<uint8_t> data, ScsiDirection,
+                      std::span<uint8_t>) override {
+    ScsiOutcome outcome;
+    if (!cdb.empty() && cdb[0] == 0x12) {
+      const size_t n = std::min(data.size(), data_.size());
+      std::copy_n(data_.begin(), n, data.begin());
+      outcome.Transferred = static_cast<uint32_t>(n);
+    }
+    return outcome;
+  }
+
+private:
+  std::array<uint8_t, 96> data_{};
+};
+
+platform::TSimulatedDrive At(SimulatedDevice* device, uint8_t port) {
+  platform::TSimulatedDrive drive;
+  drive.Device = device;
+  platform::SCSI_ADDRESS address{};
+  address.PortNumber = port;
+  drive.Address = address;
+  return drive;
+}
+
+class DrivesCommand : public CliTest {
+protected:
+  ~DrivesCommand() override { platform::DetachAllSimulatedDrives(); }
+  TScopedEnv drives_{"QNZB_DRIVES", std::string()};
+  TScopedEnv vdrive_{"QNZB_VDRIVE", tmp.at("vdrive")};
+};
+
+TEST_F(DrivesCommand, ListsEveryDriveLine) {
+  TInquiryDrive first(0x05, "VENDOR01PRODUCT ONE     1.10");
+  TInquiryDrive second(0x05, "VENDOR02PRODUCT TWO     2.20");
+  TInquiryDrive worm(0x04, "VENDOR03WORM            3.30");
+  ASSERT_TRUE(platform::AttachSimulatedDrive('E', At(&first, 0)));
+  ASSERT_TRUE(platform::AttachSimulatedDrive('F', At(&second, 1)));
+  ASSERT_TRUE(platform::AttachSimulatedDrive('G', At(&worm, 2)));
+
+  TCliRun run = Run({"drives"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "0:0:0,E: VENDOR01PRODUCT ONE     1.10\n"
+            "1:0:0,F: VENDOR02PRODUCT TWO     2.20\n"
+            "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+
+  // Every run starts from a fresh scan: a drive gone is gone from the list.
+  platform::DetachSimulatedDrive('F');
+  run = Run({"drives"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "0:0:0,E: VENDOR01PRODUCT ONE     1.10\n"
+            "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+  run = Run({"drives", "--drive", "1"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+}
+
+TEST_F(DrivesCommand, BadDriveChoices) {
+  TInquiryDrive drive(0x05, "VENDOR01PRODUCT ONE     1.10");
+  ASSERT_TRUE(platform::AttachSimulatedDrive('E', At(&drive, 0)));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* error;
+  } rows[] = {
+      {{"drives", "--drive", "1"}, 1, "no drive 1: the device list has 1 line(s)"},
+      {{"drives", "--drive", "-1"}, 2, "--drive"},
+      {{"drives", "--drive", "x"}, 2, "--drive"},
+  };
+  for (const auto& row : rows) {
+    const TCliRun run = Run(row.args);
+    EXPECT_EQ(run.status, row.status) << row.args.back();
+    EXPECT_NE(run.err.find(row.error), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST_F(DrivesCommand, NoDriveAtAll) {
+  // No drive letter, and no manager library next to the test program.
+  for (const char* flag : {"--virtual", "--quiet"}) {
+    const TCliRun run = Run({"drives", flag});
+    EXPECT_EQ(run.status, 1) << flag;
+    EXPECT_NE(run.err.find("no drive access"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+#ifdef QNZB_CLI_PATH
+
+// The program itself, with its manager library next to it, on a machine
+// without an optical drive: the virtual recorder's line.
+TEST_F(DrivesCommand, FreshMachineShowsTheVirtualRecorder) {
+  const std::string command = "QNZB_DRIVES= QNZB_VDRIVE='" + tmp.at("vdrive") + "' QNZB_INI='" + tmp.at("QNZB.ini") +
+                              "' '" + QNZB_CLI_PATH + "' drives 2>&1";
+  for (const char* extra : {"", " --virtual", " --drive 0"}) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + extra).c_str(), "r"), ::pclose);
+    ASSERT_TRUE(pipe);
+    std::string output;
+    char buffer[256];
+    while (const size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get()))
+      output.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe.release()), 0) << output;
+    EXPECT_EQ(output, "0:0:0,V: QNZB    VIRTUAL RECORDER1.00\n") << extra;
+  }
+}
+
+#endif
+
+} // namespace
+} // namespace qnzb::test

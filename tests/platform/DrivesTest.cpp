@@ -1,0 +1,117 @@
+// Drive letters, QNZB_DRIVES, drive handles and the read-only fallback.
+
+#include <gtest/gtest.h>
+
+#include "engine/device/SimulatedDevice.h"
+#include "platform/Drives.h"
+#include "platform/ScsiPassThrough.h"
+#include "PlatformTestSupport.h"
+#include "support/TempDir.h"
+
+namespace qnzb::platform {
+namespace {
+
+TSimulatedDrive Simulated(SimulatedDevice* device, std::optional<SCSI_ADDRESS> address = std::nullopt,
+                          bool openFails = false, bool passThroughFails = false) {
+  TSimulatedDrive drive;
+  drive.Device = device;
+  drive.Address = address;
+  drive.OpenFails = openFails;
+  drive.PassThroughFails = passThroughFails;
+  return drive;
+}
+
+class TSilentDevice final : public SimulatedDevice {
+public:
+  ScsiOutcome Execute(std::span<const uint8_t>, std::span<uint8_t>, ScsiDirection, std::span<uint8_t>) override {
+    return {};
+  }
+};
+
+class Drives : public ::testing::Test {
+protected:
+  void TearDown() override { DetachAllSimulatedDrives(); }
+  test::TempDir dir_;
+};
+
+TEST_F(Drives, QnzbDrivesNamesTheOpticalLetters) {
+  const std::string device = dir_.write("sr1", "");
+  const test::TScopedPlatformLog log;
+  const test::TScopedEnv drives("QNZB_DRIVES", "e=" + device + ",F=/nonexistent/sr0,,7=/x,G");
+  const struct {
+    const char* root;
+    uint32_t type;
+  } rows[] = {
+      {"C:\\", DRIVE_FIXED},        // the root file system stays
+      {"D:\\", DRIVE_NO_ROOT_DIR},  // the override replaces /dev/sr* entirely
+      {"E:\\", DRIVE_CDROM},        {"e:", DRIVE_CDROM}, {"E", DRIVE_CDROM},
+      {"F:\\", DRIVE_NO_ROOT_DIR},  // named, but the path is missing
+      {"G:\\", DRIVE_NO_ROOT_DIR},  // malformed item
+      {"Z:\\", DRIVE_NO_ROOT_DIR},  {"", DRIVE_NO_ROOT_DIR},
+      {"7:\\", DRIVE_NO_ROOT_DIR},  {"EE:\\", DRIVE_NO_ROOT_DIR},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(GetDriveType(row.root), row.type) << row.root;
+  EXPECT_EQ(DriveDevicePath('E'), device);
+  EXPECT_EQ(DriveDevicePath('c'), "/");
+  EXPECT_TRUE(log.mentions("\"7=/x\""));
+  EXPECT_TRUE(log.mentions("\"G\""));
+}
+
+TEST_F(Drives, EmptyOverrideLeavesOnlyTheRoot) {
+  const test::TScopedEnv drives("QNZB_DRIVES", "");
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const std::string root = std::string(1, letter) + ":\\";
+    EXPECT_EQ(GetDriveType(root), letter == 'C' ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR) << root;
+  }
+}
+
+TEST_F(Drives, SimulatedLetterIsACdDriveWhateverTheMap) {
+  const test::TScopedEnv drives("QNZB_DRIVES", "");
+  TSilentDevice device;
+  EXPECT_FALSE(AttachSimulatedDrive('1', Simulated(&device)));
+  EXPECT_FALSE(AttachSimulatedDrive('H', Simulated(nullptr)));
+  ASSERT_TRUE(AttachSimulatedDrive('h', Simulated(&device)));
+  EXPECT_EQ(GetDriveType("H:\\"), DRIVE_CDROM);
+  EXPECT_EQ(DriveDevicePath('H'), "");
+  DetachSimulatedDrive('H');
+  EXPECT_EQ(GetDriveType("H:\\"), DRIVE_NO_ROOT_DIR);
+}
+
+TEST_F(Drives, HandlesOpenAndCloseOnce) {
+  const std::string device = dir_.write("sr0", "");
+  const test::TScopedEnv drives("QNZB_DRIVES", "D=" + device);
+  TSilentDevice simulated;
+  ASSERT_TRUE(AttachSimulatedDrive('E', Simulated(&simulated)));
+  ASSERT_TRUE(AttachSimulatedDrive('F', Simulated(&simulated, std::nullopt, true)));
+  const size_t before = OpenDriveHandleCount();
+
+  const TDriveHandle real = OpenDrive('D');
+  const TDriveHandle sim = OpenDrive('e');
+  ASSERT_NE(real, InvalidDriveHandle);
+  ASSERT_NE(sim, InvalidDriveHandle);
+  EXPECT_NE(real, sim);
+  EXPECT_EQ(OpenDrive('F'), InvalidDriveHandle);  // the simulated open fails
+  EXPECT_EQ(OpenDrive('G'), InvalidDriveHandle);  // no drive
+  EXPECT_EQ(OpenDrive('$'), InvalidDriveHandle);
+  EXPECT_EQ(OpenDriveHandleCount(), before + 2);
+
+  EXPECT_TRUE(CloseDrive(real));
+  EXPECT_TRUE(CloseDrive(sim));
+  EXPECT_FALSE(CloseDrive(sim));
+  EXPECT_FALSE(CloseDrive(InvalidDriveHandle));
+  EXPECT_EQ(OpenDriveHandleCount(), before);
+}
+
+TEST_F(Drives, OpenFallsBackToReadOnly) {
+  // A folder can't be opened for writing, even by root: only the read-only
+  // attempt succeeds.
+  const std::string folder = dir_.mkdir("ro");
+  const test::TScopedEnv drives("QNZB_DRIVES", "D=" + folder);
+  const TDriveHandle handle = OpenDrive('D');
+  ASSERT_NE(handle, InvalidDriveHandle);
+  EXPECT_TRUE(CloseDrive(handle));
+}
+
+} // namespace
+} // namespace qnzb::platform

@@ -1,0 +1,135 @@
+// The block stores. The image file uses positioned POSIX I/O so that holes
+// stay holes (sparse) and no stream state is shared between calls; this file
+// and the ASPI library are the only places of the recorder that talk to the
+// operating system directly.
+
+#include "vdrive/BlockStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+namespace qnzb::vdrive {
+
+namespace {
+
+class MemoryStore final : public BlockStore {
+public:
+  bool Write(uint32_t lba, std::span<const uint8_t> data) override {
+    for (size_t off = 0; off + BlockSize <= data.size(); off += BlockSize) {
+      auto& block = blocks_[lba + static_cast<uint32_t>(off / BlockSize)];
+      block.assign(data.begin() + static_cast<std::ptrdiff_t>(off),
+                   data.begin() + static_cast<std::ptrdiff_t>(off + BlockSize));
+    }
+    return true;
+  }
+
+  bool Read(uint32_t lba, std::span<uint8_t> out) override {
+    for (size_t off = 0; off + BlockSize <= out.size(); off += BlockSize) {
+      auto it = blocks_.find(lba + static_cast<uint32_t>(off / BlockSize));
+      if (it == blocks_.end())
+        std::memset(out.data() + off, 0, BlockSize);
+      else
+        std::memcpy(out.data() + off, it->second.data(), BlockSize);
+    }
+    return true;
+  }
+
+  bool Clear() override {
+    blocks_.clear();
+    return true;
+  }
+
+  bool Flush() override { return true; }
+
+private:
+  std::unordered_map<uint32_t, std::vector<uint8_t>> blocks_;
+};
+
+class ImageFile final : public BlockStore {
+public:
+  explicit ImageFile(int fd) : fd_(fd) {}
+  ~ImageFile() override { ::close(fd_); }
+  ImageFile(const ImageFile&) = delete;
+  ImageFile& operator=(const ImageFile&) = delete;
+
+  bool Write(uint32_t lba, std::span<const uint8_t> data) override {
+    const size_t length = data.size() / BlockSize * BlockSize;
+    off_t pos = static_cast<off_t>(lba) * BlockSize;
+    size_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::pwrite(fd_, data.data() + done, length - done, pos + static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  bool Read(uint32_t lba, std::span<uint8_t> out) override {
+    const size_t length = out.size() / BlockSize * BlockSize;
+    off_t pos = static_cast<off_t>(lba) * BlockSize;
+    size_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::pread(fd_, out.data() + done, length - done, pos + static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0)
+        return false;
+      if (n == 0) {
+        // Past the end of the file: blocks never written.
+        std::memset(out.data() + done, 0, length - done);
+        break;
+      }
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  bool Clear() override { return ::ftruncate(fd_, 0) == 0; }
+
+  // Written blocks are in the page cache, which every process sees; surviving
+  // a crash of the machine is not what a virtual disc promises, and syncing
+  // would make a flush cost as much as writing the whole disc to storage.
+  bool Flush() override { return true; }
+
+private:
+  int fd_;
+};
+
+} // namespace
+
+std::unique_ptr<BlockStore> MakeMemoryStore() {
+  return std::make_unique<MemoryStore>();
+}
+
+std::unique_ptr<BlockStore> OpenImageFile(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "can't open " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<ImageFile>(fd);
+}
+
+FileStamp StampOf(const std::string& path) {
+  struct stat st {};
+  FileStamp stamp;
+  if (::stat(path.c_str(), &st) != 0)
+    return stamp;
+  stamp.Exists = true;
+  stamp.Device = static_cast<uint64_t>(st.st_dev);
+  stamp.Inode = static_cast<uint64_t>(st.st_ino);
+  stamp.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  stamp.Size = static_cast<int64_t>(st.st_size);
+  return stamp;
+}
+
+} // namespace qnzb::vdrive
