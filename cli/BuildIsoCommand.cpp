@@ -12,6 +12,7 @@
 #include "cli/CliContext.h"
 #include "cli/Commands.h"
 #include "cli/CompilationOptions.h"
+#include "cli/JobProgress.h"
 #include "engine/device/qnConst.h"
 #include "engine/image/Compilation.h"
 #include "engine/image/Settings.h"
@@ -88,17 +89,24 @@ int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
     burner.SendDebugMessage(std::string(StatusPrefix) + "START BUILDING .ISO FILE", mtPlain);
 
     std::string doneError;
-    burner.OnWriteDone = [&doneError](TObject*, const std::string& error) { doneError = error; };
-    // Until image files can be built through the cache, every build runs in
-    // the quick mode, whatever --quick and "QuickSaveISO" say.
-    burner.BuildImageFile(out, true);
+    bool finished = false;
+    burner.OnWriteDone = [&](TObject*, const std::string& error) {
+      doneError = error;
+      finished = true;
+    };
+    // Ctrl-C stops the job and leaves no half-written image behind.
+    TInterruptAsAbort interrupt;
+    burner.BuildImageFile(out, options.QuickSaveISO);
+    if (!options.QuickSaveISO)
+      WaitForJob(burner, finished, burner.TrackLength() * 2048, context);
     if (!doneError.empty()) {
       context.Error(doneError);
       return ExitFailure;
     }
     std::error_code ec;
     const uintmax_t bytes = fs::file_size(out, ec);
-    context.Result(args.Out + ": " + std::to_string(burner.ImageLength) + " sectors, " +
+    // The file's own size: a cached build pads short images to 300 sectors.
+    context.Result(args.Out + ": " + (ec ? std::string("?") : std::to_string(bytes / 2048)) + " sectors, " +
                    (ec ? std::string("?") : std::to_string(bytes)) + " bytes");
     return 0;
   } catch (const std::exception& e) {

@@ -29,6 +29,9 @@ using TPlatformLog = std::function<void(const std::string& line)>;
 void SetPlatformLog(TPlatformLog log);
 void PlatformLog(const std::string& line);
 
+// True when standard error is a terminal (progress lines are shown then).
+[[nodiscard]] bool StandardErrorIsTerminal();
+
 // The folder the running program's executable lives in (for ".\NAME"),
 // without a trailing "/"; empty when it can't be found.
 [[nodiscard]] std::string ProgramDirectory();

@@ -152,9 +152,20 @@ static void CopySource(TQNZBurner& burner, const std::string& source, int64_t si
     throw EImageError("CANNOT OPEN SOURCE FILE " + source + ": " + platform::LastErrorText());
   }
   platform::AdviseSequential(in->Handle);
-  const int64_t copied = platform::FileCopyRange(in->Handle, target.Stream().Handle, size);
-  if (copied < 0)
-    throw EImageError("CANNOT COPY SOURCE FILE " + source + " INTO THE IMAGE: " + platform::LastErrorText());
+  // In pieces, so that an abort is seen within a moment even in a large file.
+  constexpr int64_t Piece = 64 << 20;
+  int64_t copied = 0;
+  while (copied < size) {
+    const int64_t want = std::min(Piece, size - copied);
+    const int64_t n = platform::FileCopyRange(in->Handle, target.Stream().Handle, want);
+    if (n < 0)
+      throw EImageError("CANNOT COPY SOURCE FILE " + source + " INTO THE IMAGE: " + platform::LastErrorText());
+    copied += n;
+    if (AbortRequested)
+      throw EImageError(msgAbortedByUser);
+    if (n < want)
+      break;
+  }
   if (copied < size)
     burner.SendDebugMessage(StatusPrefix + Format(msgFileShrank, source.c_str()), mtError);
   for (int64_t pad = SectorBytes(size) - copied; pad > 0;) {
@@ -165,6 +176,7 @@ static void CopySource(TQNZBurner& burner, const std::string& source, int64_t si
 }
 
 void TQNZBurner::BuildQuickImage(const std::string& fileName) {
+  AbortRequested = false;
   PrepareImage(true, lastImportInto_);
   BuildMetadata(true, lastImportInto_);
 

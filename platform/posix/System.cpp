@@ -113,4 +113,6 @@ std::string HomeDirectory() {
   }
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 } // namespace qnzb::platform

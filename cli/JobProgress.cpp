@@ -1,0 +1,75 @@
+#include "cli/JobProgress.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "cli/CliContext.h"
+#include "engine/image/qnCDBC.h"
+#include "engine/runtime/Clock.h"
+#include "engine/runtime/Strings.h"
+#include "engine/runtime/Thread.h"
+#include "platform/System.h"
+
+namespace qnzb::cli {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+
+using THandler = void (*)(int);
+THandler previous = SIG_DFL;
+
+std::string Megabytes(int64_t bytes) { return Format("%.1f", static_cast<double>(bytes) / 1048576.0); }
+
+std::string Duration(double seconds) {
+  const auto s = static_cast<long long>(seconds + 0.5);
+  return s >= 3600 ? Format("%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60) : Format("%lld:%02lld", s / 60, s % 60);
+}
+
+} // namespace
+
+TInterruptAsAbort::TInterruptAsAbort() {
+  interrupted = 0;
+  previous = std::signal(SIGINT, OnInterrupt);
+}
+
+TInterruptAsAbort::~TInterruptAsAbort() { std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous); }
+
+bool TInterruptAsAbort::Interrupted() { return interrupted != 0; }
+
+void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TCliContext& context) {
+  const bool progress = !context.Quiet && platform::StandardErrorIsTerminal();
+  TSystemClock wall;
+  const uint64_t start = wall.TickCount();
+  bool abortSent = false;
+  bool drawn = false;
+  while (!finished) {
+    TThread::CheckSynchronize(progress ? 500 : 100);
+    if (TInterruptAsAbort::Interrupted() && !abortSent) {
+      burner.AbortWrite();
+      abortSent = true;
+    }
+    if (progress && !finished) {
+      const int64_t written = burner.BytesWritten();
+      const double elapsed = static_cast<double>(wall.TickCount() - start) / 1000.0;
+      const double rate = elapsed > 0 ? static_cast<double>(written) / elapsed : 0;
+      const std::string left = rate > 0 && totalBytes > written
+                                   ? Duration(static_cast<double>(totalBytes - written) / rate) + " left"
+                                   : "";
+      std::fprintf(stderr, "\r%s of %s MB (%d%%), cache %d%%, %.1f MB/s, %s   ", Megabytes(written).c_str(),
+                   Megabytes(totalBytes).c_str(), totalBytes > 0 ? static_cast<int>(written * 100 / totalBytes) : 0,
+                   burner.CacheFill(), rate / 1048576.0, left.c_str());
+      std::fflush(stderr);
+      drawn = true;
+    }
+  }
+  if (drawn) {
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+}
+
+} // namespace qnzb::cli
