@@ -74,10 +74,14 @@ bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int
   auto log = [this](const std::string& file) {
     SendDebugMessage(StatusPrefix + Format(msgFileShrank, file.c_str()), mtError);
   };
+  // The last job's cache goes outside the lock: its reader may still be on
+  // its way out after an abort and need the lock to get there.
+  std::unique_ptr<TCacheThread> last;
   {
     std::lock_guard guard(Lock());
-    cache_.reset();  // the last job's cache, long finished
+    last = std::move(cache_);
   }
+  last.reset();
   auto cache = std::make_unique<TCacheThread>(std::move(source), Lock(), log);
   TCacheThread* started = cache.get();
   {
