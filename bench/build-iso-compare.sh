@@ -94,6 +94,7 @@ floor_copy() {
   { (cd "$tree" && find . -type f -print0 | xargs -0 -r cat); head -c "$pad" /dev/zero; } >"$target"
 }
 
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 tools=(qnzb xorriso genisoimage floor)
 declare -A times sizes tree_bytes tree_files
 
@@ -131,8 +132,9 @@ done
   echo "Written by \`bench/build-iso-compare.sh\` (\`make bench-iso\`)."
   echo
   echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
-  echo "- Machine: $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')); memory $(free -h | awk '/^Mem:/ { print $2 " total, " $7 " available" }'); load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "- Machine: $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')); memory $(free -h | awk '/^Mem:/ { print $2 " total, " $7 " available" }'); load average at the start $load_start, at the end $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "- Disk holding trees and images: $(df -hT "$bench_dir" | awk 'NR == 2 { print $1 ", " $2 ", " $3 ", " $5 " free" }')"
+  echo "- Source: commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$repo" diff --quiet HEAD 2>/dev/null || echo ' with uncommitted changes'); qnzb-cli: $cli"
   echo "- Tools: qnzb-cli $("$cli" --version 2>/dev/null | head -1), $(xorriso -version 2>&1 | head -1 | cut -d: -f1 | sed "s/ *$//"), $(genisoimage -version 2>&1 | head -1)"
   echo "- Commands: \`qnzb-cli --quiet build-iso --quick --save-path unchecked OUT TREE\`, \`xorriso -as mkisofs -J -quiet -o OUT TREE\`, \`genisoimage -J -quiet -o OUT TREE\`; floor: \`find TREE -type f | xargs cat\` then zeros up to our image's size, into one file"
   if [[ $modes == *cold* ]]; then

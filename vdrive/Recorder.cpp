@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <filesystem>
 
 #include "vdrive/RecorderInternal.h"
 
@@ -56,13 +55,7 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& dir, std::string& er
   DriveState state;
   if (!directory->Load(state, error))
     return nullptr;
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) {
-    error = "can't create " + dir + ": " + ec.message();
-    return nullptr;
-  }
-  auto store = OpenImageFile(directory->ImagePath(), error);
+  auto store = directory->OpenImage(error);
   if (!store)
     return nullptr;
   return std::unique_ptr<Recorder>(
@@ -240,7 +233,7 @@ void Recorder::ReloadIfChanged() {
   DriveState fresh;
   std::string error;
   std::string storeError;
-  auto store = OpenImageFile(dir_->ImagePath(), storeError);
+  auto store = dir_->OpenImage(storeError);
   if (!dir_->Load(fresh, error) || !store) {
     // Someone left a state we can't use: present an empty tray and keep
     // their file as it is until the operator acts.
@@ -310,6 +303,9 @@ void Recorder::SetFaultPlan(const FaultPlan& plan) {
 void Recorder::SetConfig(const DriveConfig& config) {
   std::lock_guard lock(mutex_);
   state_.Config = config;
+  // A write parameters page the new drive can't take goes back to defaults.
+  if (CheckWriteParams(state_.WriteParams, DefaultWriteParams(), config.Drive))
+    state_.WriteParams = DefaultWriteParams();
   buffer_.SetCapacity(config.Drive.BufferKb * 1024);
   dirty_ = true;
   SaveIfDirty();

@@ -14,7 +14,8 @@
 // Time comes from a tick source (milliseconds), so tests drive it with a
 // virtual clock. By default every command completes at once; the real-time
 // mode (Timing::RealTime) models the drive buffer and the durations of
-// blanking, formatting and closing.
+// blanking, formatting and closing. The recorder never blocks: a slow
+// command without the Immed bit completes at once in either mode.
 //
 // All members are thread-safe; commands and management calls are executed
 // one after another.
@@ -48,8 +49,9 @@ public:
   // it, except WRITE (saved with the next flush, close or eject, or when the
   // drive is destroyed). When another process rewrites the state file, the
   // drive reloads it before its next command, as if the disc had been
-  // changed. Empty with `error` set when the state is invalid or the image
-  // can't be opened; nothing on disk is touched then.
+  // changed; that state also wins over changes this drive had not saved yet.
+  // Empty with `error` set when the state is invalid (nothing on disk is
+  // touched then) or the image can't be opened.
   [[nodiscard]] static std::unique_ptr<Recorder> Open(const std::string& dir, std::string& error, TickSource ticks = {});
   ~Recorder() override;
   Recorder(const Recorder&) = delete;

@@ -320,6 +320,16 @@ bool StateDirectory::Remove(std::string& error) {
   return true;
 }
 
+std::unique_ptr<BlockStore> StateDirectory::OpenImage(std::string& error) const {
+  std::error_code ec;
+  fs::create_directories(path_, ec);
+  if (ec) {
+    error = "can't create " + path_ + ": " + ec.message();
+    return nullptr;
+  }
+  return OpenImageFile(ImagePath(), error);
+}
+
 bool StateDirectory::ChangedOnDisk() const {
   return !(StampOf(StatePath()) == stamp_);
 }

@@ -9,6 +9,7 @@
 // drive with default settings and a blank CD-R.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,9 @@ public:
   [[nodiscard]] bool Save(const DriveState& state, std::string& error);
   // Deletes the state file and the image.
   [[nodiscard]] bool Remove(std::string& error);
+  // Opens the disc image (creating the directory and an empty image as
+  // needed); empty with `error` set when that fails.
+  [[nodiscard]] std::unique_ptr<BlockStore> OpenImage(std::string& error) const;
   // True when the state file is no longer the one this object last read or
   // wrote: another process changed it.
   [[nodiscard]] bool ChangedOnDisk() const;

@@ -178,7 +178,7 @@ int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, st
     }
     // The new disc's blocks start empty before the state names it, so a
     // drive watching the state never sees old blocks on the new disc.
-    auto image = OpenImageFile(state.ImagePath(), error);
+    auto image = state.OpenImage(error);
     if (!image) {
       err << "vdrive: " << error << "\n";
       return Failed;

@@ -2,6 +2,7 @@
 // boot image, padding and every file's data, in the sector order of the plan.
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -17,7 +18,6 @@ namespace qnzb {
 
 namespace {
 
-constexpr int32_t ChunkSize = 131072;
 constexpr int64_t SectorSize = 2048;
 
 void WriteAll(TFileStreamEx& target, const uint8_t* data, int64_t count, const std::string& fileName) {
@@ -33,7 +33,8 @@ void WriteAll(TFileStreamEx& target, const uint8_t* data, int64_t count, const s
 
 // The image file under construction: written to a side file and moved into
 // place only when complete, so a failed build leaves nothing half-written and
-// an earlier file of that name intact.
+// an earlier file of that name intact. Small pieces are gathered into one
+// buffer, so that a tree of many small files costs few system calls.
 class TImageTarget {
 public:
   explicit TImageTarget(const std::string& fileName) : fileName_(fileName), partName_(fileName + ".part") {
@@ -42,6 +43,7 @@ public:
     } catch (const EFOpenError&) {
       throw EFOpenError("Cannot create file \"" + fileName_ + "\". " + platform::LastErrorText());
     }
+    buffer_.resize(BufferSize);
   }
   ~TImageTarget() {
     if (stream_) {
@@ -53,10 +55,52 @@ public:
   TImageTarget(const TImageTarget&) = delete;
   TImageTarget& operator=(const TImageTarget&) = delete;
 
-  TFileStreamEx& Stream() { return *stream_; }
   const std::string& FileName() const { return fileName_; }
+  // Bytes of the image so far, buffered ones included.
+  int64_t Position() const { return position_; }
+
+  void Append(const uint8_t* data, int64_t count) {
+    if (count >= BufferSize / 2) {
+      Flush();
+      WriteAll(*stream_, data, count, fileName_);
+    } else {
+      std::memcpy(Reserve(static_cast<size_t>(count)), data, static_cast<size_t>(count));
+    }
+    position_ += count;
+  }
+  void AppendZeros(int64_t count) {
+    while (count > 0) {
+      const auto n = static_cast<size_t>(std::min<int64_t>(count, BufferSize));
+      std::memset(Reserve(n), 0, n);
+      position_ += static_cast<int64_t>(n);
+      count -= static_cast<int64_t>(n);
+    }
+  }
+  // Room for `count` (at most BufferSize) bytes in the buffer; Added() says
+  // how many were written there.
+  uint8_t* Reserve(size_t count) {
+    if (used_ + count > buffer_.size())
+      Flush();
+    uint8_t* at = buffer_.data() + used_;
+    used_ += count;
+    return at;
+  }
+  void Added(int64_t count) { position_ += count; }
+  // Copies `count` bytes of `in` in the kernel; the bytes copied or -1.
+  int64_t CopyFrom(platform::TFileHandle in, int64_t count) {
+    Flush();
+    const int64_t n = platform::FileCopyRange(in, stream_->Handle, count);
+    if (n > 0)
+      position_ += n;
+    return n;
+  }
+  void Flush() {
+    WriteAll(*stream_, buffer_.data(), static_cast<int64_t>(used_), fileName_);
+    used_ = 0;
+  }
 
   void Commit() {
+    Flush();
     stream_.reset();
     std::error_code ec;
     std::filesystem::rename(partName_, fileName_, ec);
@@ -67,9 +111,13 @@ public:
   }
 
 private:
+  static constexpr int64_t BufferSize = 1 << 20;
   std::string fileName_;
   std::string partName_;
   std::unique_ptr<TFileStreamEx> stream_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  int64_t position_ = 0;
 };
 
 } // namespace
@@ -89,7 +137,7 @@ public:
     }
   }
   bool Write(const uint8_t* data, int32_t length, std::string& message) override {
-    return Guard([&] { WriteAll(target_->Stream(), data, length, fileName_); }, message);
+    return Guard([&] { target_->Append(data, length); }, message);
   }
   bool Finish(std::string& message) override {
     return Guard([&] { target_->Commit(); }, message);
@@ -139,40 +187,50 @@ int32_t TQNZBurner::BuildCachedImage(const std::string& fileName) {
   return -1;
 }
 
-// Copies `size` bytes of a source file into the image, in the kernel where
-// it can, rounded up to whole sectors with zeros. A file that shrank since it
-// was added is padded with zeros to its recorded size, so every later file
-// keeps its planned sector.
+// Copies `size` bytes of a source file into the image, rounded up to whole
+// sectors with zeros: a small file through the target's buffer, a large one
+// in the kernel. A file that shrank since it was added is padded with zeros
+// to its recorded size, so every later file keeps its planned sector.
 static void CopySource(TQNZBurner& burner, const std::string& source, int64_t size, TImageTarget& target) {
-  static const std::vector<uint8_t> zeros(ChunkSize, 0);
+  constexpr int64_t SmallCopy = 512 << 10;
+  constexpr int64_t Piece = 64 << 20;  // an abort is seen within a moment even in a large file
   std::unique_ptr<TFileStreamEx> in;
   try {
     in = std::make_unique<TFileStreamEx>(source, fmEngineRead);
   } catch (const EFOpenError&) {
     throw EImageError("CANNOT OPEN SOURCE FILE " + source + ": " + platform::LastErrorText());
   }
-  platform::AdviseSequential(in->Handle);
-  // In pieces, so that an abort is seen within a moment even in a large file.
-  constexpr int64_t Piece = 64 << 20;
   int64_t copied = 0;
-  while (copied < size) {
-    const int64_t want = std::min(Piece, size - copied);
-    const int64_t n = platform::FileCopyRange(in->Handle, target.Stream().Handle, want);
-    if (n < 0)
-      throw EImageError("CANNOT COPY SOURCE FILE " + source + " INTO THE IMAGE: " + platform::LastErrorText());
-    copied += n;
-    if (AbortRequested)
-      throw EImageError(msgAbortedByUser);
-    if (n < want)
-      break;
+  if (size <= SmallCopy) {
+    const auto room = static_cast<size_t>(SectorBytes(size));
+    uint8_t* at = target.Reserve(room);
+    while (copied < size) {
+      const int32_t n = in->ReadChecked(at + copied, static_cast<int32_t>(size - copied));
+      if (n < 0)
+        throw EImageError("READ ERROR IN SOURCE FILE " + source + ": " + platform::LastErrorText());
+      if (n == 0)
+        break;
+      copied += n;
+    }
+    std::memset(at + copied, 0, room - static_cast<size_t>(copied));
+    target.Added(static_cast<int64_t>(room));
+  } else {
+    platform::AdviseSequential(in->Handle);
+    while (copied < size) {
+      const int64_t want = std::min(Piece, size - copied);
+      const int64_t n = target.CopyFrom(in->Handle, want);
+      if (n < 0)
+        throw EImageError("CANNOT COPY SOURCE FILE " + source + " INTO THE IMAGE: " + platform::LastErrorText());
+      copied += n;
+      if (AbortRequested)
+        throw EImageError(msgAbortedByUser);
+      if (n < want)
+        break;
+    }
+    target.AppendZeros(SectorBytes(size) - copied);
   }
   if (copied < size)
     burner.SendDebugMessage(StatusPrefix + Format(msgFileShrank, source.c_str()), mtError);
-  for (int64_t pad = SectorBytes(size) - copied; pad > 0;) {
-    const int64_t n = std::min<int64_t>(pad, ChunkSize);
-    WriteAll(target.Stream(), zeros.data(), n, target.FileName());
-    pad -= n;
-  }
 }
 
 void TQNZBurner::BuildQuickImage(const std::string& fileName) {
@@ -183,11 +241,11 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
   TImageTarget target(fileName);
   const int64_t padding = PaddingSectors > 0 ? PaddingSectors * SectorSize : 0;
   const int64_t head = static_cast<int64_t>(MetadataStream.size()) - (Bootable ? padding : 0);
-  WriteAll(target.Stream(), MetadataStream.data(), head, fileName);
+  target.Append(MetadataStream.data(), head);
   if (Bootable) {
     SetCurrentFile(BootImage);
     CopySource(*this, BootImage, bootImageBytes_, target);
-    WriteAll(target.Stream(), MetadataStream.data() + head, padding, fileName);
+    target.Append(MetadataStream.data() + head, padding);
   }
 
   std::vector<const TFEntry*> entries;
@@ -201,9 +259,11 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
   TReadAhead readAhead(files);
   for (size_t i = 0; i < entries.size(); ++i) {
     const TFEntry* e = entries[i];
+    if (AbortRequested)
+      throw EImageError(msgAbortedByUser);
     readAhead.Before(i);
     const int64_t expected = FirstFileSector + static_cast<int64_t>(e->IsoExtent);
-    const int64_t current = target.Stream().Seek(0, soFromCurrent) / SectorSize;
+    const int64_t current = target.Position() / SectorSize;
     if (expected != current)
       SendDebugMessage(StatusPrefix + Format("INTERNAL ERROR 0004 %s %lld<>%lld", e->SourcePath.c_str(),
                                              static_cast<long long>(expected), static_cast<long long>(current)),

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/vdrive/RecorderHarness.h"
-#include "vdrive/RecorderInternal.h"
 
 namespace qnzb::vdrive::test {
 namespace {
@@ -271,7 +270,8 @@ TEST(CdConversation, TheMultiSessionFieldDecidesWhetherTheDiscCloses) {
     ASSERT_GOOD(h.CloseTrackSession(2));
     Result disc = h.ReadDiscInformation();
     EXPECT_EQ(disc.At(2) & 3, field == 3 ? 1 : 2);
-    EXPECT_EQ(disc.U32(16), field == 3 ? detail::MsfField(300 + 6750) : 0xFFFFFFFFu)
+    // LBA 300 + 6750, i.e. 7200 frames: 01:36:00.
+    EXPECT_EQ(disc.U32(16), field == 3 ? 0x00012400u : 0xFFFFFFFFu)
         << "the next session's lead-in, none once complete";
   }
 }

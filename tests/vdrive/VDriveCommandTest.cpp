@@ -70,6 +70,10 @@ TEST(VDriveCommand, InsertStatusEjectReset) {
     EXPECT_EQ(s.Medium.Profile(), k.Profile);
     EXPECT_NE(Vdrive(dir, {"status"}).Out.find(k.Shown), std::string::npos) << Vdrive(dir, {"status"}).Out;
   }
+  std::ostringstream out, err;
+  const std::string fresh = dir.at("not/yet/there");
+  ASSERT_EQ(RunVDriveCommand({"insert", "dvd-r", "--dir", fresh}, out, err), 0) << err.str();
+  EXPECT_NE(readFile(fresh + "/drive.state").find("medium=dvd-r"), std::string::npos) << "directories created";
   ASSERT_EQ(Vdrive(dir, {"insert", "cd-r", "--capacity", "333000"}).Status, 0);
   EXPECT_EQ(Load(dir).Medium.Capacity(), 333'000u);
   ASSERT_EQ(Vdrive(dir, {"eject"}).Status, 0);
