@@ -43,6 +43,7 @@ test-tsan: deps
 
 bench: build
 	$(BUILD)/bench/bench_layout
+	$(BUILD)/bench/bench_vdrive_write
 
 # Our image build against peer tools and the plain copy, on trees of several GiB
 # made once under $QNZB_BENCH_DIR (default /tmp/qnzb-bench); long, so not part of `make test`.
