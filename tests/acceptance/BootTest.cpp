@@ -63,15 +63,18 @@ struct BootBuild {
   std::string data;   // content of the one data file
 };
 
-BootBuild BuildBootable(const CliSandbox& sandbox, uint64_t bootSize) {
+BootBuild BuildBootable(const CliSandbox& sandbox, uint64_t bootSize, bool quick) {
   BootBuild b;
   b.boot = BootImage(bootSize);
   b.data = PositionPattern(5000, 3);
   const std::string bootPath = sandbox.dir().write("boot.img", b.boot);
   const std::string source = sandbox.dir().mkdir("source");
   WriteTree(source, {{"hello.txt", b.data}});
-  b.image = sandbox.dir().at("boot.iso");
-  const RunResult r = sandbox.Cli({"build-iso", b.image, "--save-path", "unchecked", "--boot", bootPath, source});
+  b.image = sandbox.dir().at(quick ? "boot-quick.iso" : "boot.iso");
+  std::vector<std::string> args{"build-iso", b.image, "--save-path", "unchecked", "--boot", bootPath, source};
+  if (quick)
+    args.push_back("--quick");
+  const RunResult r = sandbox.Cli(args);
   EXPECT_EQ(r.exitCode, 0) << r.Describe();
   return b;
 }
@@ -88,10 +91,10 @@ void PrintTo(const Media& media, std::ostream* os) {
 
 class BootCatalog : public ::testing::TestWithParam<Media> {};
 
-TEST_P(BootCatalog, DescribesTheBootImageItCarries) {
-  const Media& media = GetParam();
+// Both build modes copy the boot image; each is checked on its own.
+void ExpectBootable(const Media& media, bool quick) {
   CliSandbox sandbox;
-  const BootBuild b = BuildBootable(sandbox, media.bootSize);
+  const BootBuild b = BuildBootable(sandbox, media.bootSize, quick);
   ASSERT_TRUE(fs::exists(b.image));
   const ImageBytes img = ImageBytes::Load(b.image);
 
@@ -150,6 +153,13 @@ TEST_P(BootCatalog, DescribesTheBootImageItCarries) {
   EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
 }
 
+TEST_P(BootCatalog, DescribesTheBootImageItCarries) {
+  for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "quick build" : "cached build");
+    ExpectBootable(GetParam(), quick);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, BootCatalog,
                          ::testing::Values(Media{"Diskette1200K", 1228800, 1}, Media{"Diskette1440K", 1474560, 2},
                                            Media{"Diskette2880K", 2949120, 3}, Media{"OtherSize", 1474561, 4}),
@@ -162,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BootCatalog,
 TEST(Boot, EmulatedPcRunsTheBootSector) {
   ASSERT_TRUE(HaveTool("qemu-system-x86_64")) << "qemu-system-x86_64 is needed (make deps)";
   CliSandbox sandbox;
-  const BootBuild b = BuildBootable(sandbox, 1474560);
+  const BootBuild b = BuildBootable(sandbox, 1474560, false);
   ASSERT_TRUE(fs::exists(b.image));
   const std::string serial = sandbox.dir().at("serial.txt");
   RunOptions options;
