@@ -1,4 +1,6 @@
 #pragma once
+
+#include "support/ScopedEnv.h"
 // What the transport tests share: no real drive letters (QNZB_DRIVES empty),
 // the virtual recorder's state in a scratch folder, no transport and no
 // simulated letters before and after each test, and small simulated drives.
@@ -19,28 +21,7 @@
 
 namespace qnzb::test {
 
-// Sets (or with nullopt unsets) a variable for the scope.
-class TScopedVariable {
-public:
-  TScopedVariable(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name))
-      old_ = old;
-    Apply(value);
-  }
-  ~TScopedVariable() { Apply(old_); }
-  TScopedVariable(const TScopedVariable&) = delete;
-  TScopedVariable& operator=(const TScopedVariable&) = delete;
-
-private:
-  void Apply(const std::optional<std::string>& value) {
-    if (value)
-      ::setenv(name_.c_str(), value->c_str(), 1);
-    else
-      ::unsetenv(name_.c_str());
-  }
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using TScopedVariable = TScopedEnv;
 
 // A drive that answers INQUIRY with its own identification (peripheral byte
 // configurable) and every other command as told; it records what it got.

@@ -1,4 +1,6 @@
 #pragma once
+
+#include "support/ScopedEnv.h"
 // Scoped helpers for the platform tests: capture the platform log, set an
 // environment variable for one test.
 
@@ -41,28 +43,5 @@ private:
   std::vector<std::string> lines_;
 };
 
-// Sets (or with nullopt unsets) a variable and puts the old value back.
-class TScopedEnv {
-public:
-  TScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name))
-      old_ = old;
-    Apply(value);
-  }
-  ~TScopedEnv() { Apply(old_); }
-  TScopedEnv(const TScopedEnv&) = delete;
-  TScopedEnv& operator=(const TScopedEnv&) = delete;
-
-private:
-  void Apply(const std::optional<std::string>& value) {
-    if (value)
-      ::setenv(name_.c_str(), value->c_str(), 1);
-    else
-      ::unsetenv(name_.c_str());
-  }
-
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 } // namespace qnzb::test
