@@ -91,7 +91,7 @@ void PrintTo(const Media& media, std::ostream* os) {
 
 class BootCatalog : public ::testing::TestWithParam<Media> {};
 
-// Both build modes copy the boot image; each is checked on its own.
+// One bootable build: descriptors, catalog, boot image and data file in place.
 void ExpectBootable(const Media& media, bool quick) {
   CliSandbox sandbox;
   const BootBuild b = BuildBootable(sandbox, media.bootSize, quick);
@@ -153,6 +153,7 @@ void ExpectBootable(const Media& media, bool quick) {
   EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
 }
 
+// Both build modes copy the boot image, each with its own code.
 TEST_P(BootCatalog, DescribesTheBootImageItCarries) {
   for (const bool quick : {false, true}) {
     SCOPED_TRACE(quick ? "quick build" : "cached build");

@@ -1,9 +1,9 @@
 #pragma once
-
-#include "support/ScopedEnv.h"
 // What the transport tests share: no real drive letters (QNZB_DRIVES empty),
 // the virtual recorder's state in a scratch folder, no transport and no
 // simulated letters before and after each test, and small simulated drives.
+
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #pragma once
-
-#include "support/ScopedEnv.h"
 // Scoped helpers for the platform tests: capture the platform log, set an
 // environment variable for one test.
+
+#include "support/ScopedEnv.h"
 
 #include <cstdlib>
 #include <mutex>
