@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Times `qnzb-cli build-iso --quick` against `xorriso -as mkisofs -J`, `genisoimage -J`
-# and the floor (reading the same files with cat and writing as many bytes as our
-# image holds), in one run on the same trees, and writes the medians to RESULTS.md.
+# Times `qnzb-cli build-iso` (the cached build, through the read-ahead cache and the
+# writing thread) and `qnzb-cli build-iso --quick` against `xorriso -as mkisofs -J`,
+# `genisoimage -J` and the floor (reading the same files with cat and writing as many
+# bytes as our image holds), in one run on the same trees, and writes the medians and
+# the CPU time per GiB of source to RESULTS.md.
 #
 #   bench/build-iso-compare.sh [--cli PATH] [--runs N] [--trees "big many"] [--out FILE] [--warm-only]
 #
@@ -66,21 +68,23 @@ if [ "$warm_only" = 0 ] && sync && { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/
   modes="cold warm"
 fi
 
-# Wall seconds of one command. $1: cold or warm; $2: output file; the rest: the command.
+# "wall cpu" seconds of one command (cpu = user + system of the command and its
+# children). $1: cold or warm; $2: output file; the rest: the command.
+cpu_file="$work/cpu.txt"
 time_run() {
   local mode=$1 target=$2; shift 2
   rm -f "$target"
   sync
   [ "$mode" = cold ] && echo 3 >/proc/sys/vm/drop_caches
   local start=$EPOCHREALTIME
-  if ! "$@" >>"$log" 2>&1; then
+  if ! /usr/bin/time -f '%U %S' -o "$cpu_file" "$@" >>"$log" 2>&1; then
     echo "failed: $*" >&2
     tail -5 "$log" >&2
     return 1
   fi
   [ "$mode" = cold ] && sync "$target"
   local end=$EPOCHREALTIME
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
+  awk -v s="$start" -v e="$end" '{ printf "%.3f %.3f", e - s, $1 + $2 }' "$cpu_file"
 }
 
 stats() {  # median and minimum of the numbers on stdin
@@ -93,10 +97,11 @@ floor_copy() {
   local tree=$1 target=$2 pad=$3
   { (cd "$tree" && find . -type f -print0 | xargs -0 -r cat); head -c "$pad" /dev/zero; } >"$target"
 }
+export -f floor_copy
 
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
-tools=(qnzb xorriso genisoimage floor)
-declare -A times sizes tree_bytes tree_files
+tools=(qnzb qnzb-quick xorriso genisoimage floor)
+declare -A times cpus sizes tree_bytes tree_files
 
 for t in $trees; do
   tree="$corpus/$t"
@@ -109,18 +114,21 @@ for t in $trees; do
       for tool in "${tools[@]}"; do
         img="$work/$t-$tool.iso"
         case $tool in
-          qnzb) s=$(time_run "$mode" "$img" "$cli" --quiet build-iso --quick --save-path unchecked "$img" "$tree") ;;
-          xorriso) s=$(time_run "$mode" "$img" xorriso -as mkisofs -J -quiet -o "$img" "$tree") ;;
-          genisoimage) s=$(time_run "$mode" "$img" genisoimage -J -quiet -o "$img" "$tree") ;;
+          qnzb) r=$(time_run "$mode" "$img" "$cli" --quiet build-iso --save-path unchecked "$img" "$tree") ;;
+          qnzb-quick) r=$(time_run "$mode" "$img" "$cli" --quiet build-iso --quick --save-path unchecked "$img" "$tree") ;;
+          xorriso) r=$(time_run "$mode" "$img" xorriso -as mkisofs -J -quiet -o "$img" "$tree") ;;
+          genisoimage) r=$(time_run "$mode" "$img" genisoimage -J -quiet -o "$img" "$tree") ;;
           floor)
-            pad=$((sizes[$t,qnzb] - tree_bytes[$t]))
+            pad=$((sizes[$t,qnzb-quick] - tree_bytes[$t]))
             [ "$pad" -ge 0 ] || pad=0
-            s=$(time_run "$mode" "$img" floor_copy "$tree" "$img" "$pad") ;;
+            r=$(time_run "$mode" "$img" bash -c 'floor_copy "$@"' floor "$tree" "$img" "$pad") ;;
         esac
+        read -r s c <<<"$r"
         sizes[$t,$tool]=$(stat -c %s "$img")
         rm -f "$img"
-        echo "   $mode run $i $tool: $s s" >&2
+        echo "   $mode run $i $tool: $s s, cpu $c s" >&2
         times[$t,$mode,$tool]="${times[$t,$mode,$tool]:-} $s"
+        cpus[$t,$mode,$tool]="${cpus[$t,$mode,$tool]:-} $c"
       done
     done
   done
@@ -136,26 +144,27 @@ done
   echo "- Disk holding trees and images: $(df -hT "$bench_dir" | awk 'NR == 2 { print $1 ", " $2 ", " $3 ", " $5 " free" }')"
   echo "- Source: commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$repo" diff --quiet HEAD 2>/dev/null || echo ' with uncommitted changes'); qnzb-cli: $cli"
   echo "- Tools: qnzb-cli $("$cli" --version 2>/dev/null | head -1), $(xorriso -version 2>&1 | head -1 | cut -d: -f1 | sed "s/ *$//"), $(genisoimage -version 2>&1 | head -1)"
-  echo "- Commands: \`qnzb-cli --quiet build-iso --quick --save-path unchecked OUT TREE\`, \`xorriso -as mkisofs -J -quiet -o OUT TREE\`, \`genisoimage -J -quiet -o OUT TREE\`; floor: \`find TREE -type f | xargs cat\` then zeros up to our image's size, into one file"
+  echo "- Commands: qnzb = \`qnzb-cli --quiet build-iso --save-path unchecked OUT TREE\` (cached build), qnzb-quick = the same with \`--quick\`, \`xorriso -as mkisofs -J -quiet -o OUT TREE\`, \`genisoimage -J -quiet -o OUT TREE\`; floor: \`find TREE -type f | xargs cat\` then zeros up to our image's size, into one file"
   if [[ $modes == *cold* ]]; then
     echo "- cold: page cache dropped before every run, time ends when the output is fsynced; warm: tree in the page cache, output left to the kernel"
   else
     echo "- Only warm runs (no right to drop the page cache): tree in the page cache, output left to the kernel"
   fi
-  echo "- $runs runs per tool, tree and condition, tools taking turns; MB/s = source bytes / median time (1 MB = 10^6 bytes); vs floor = floor's median / tool's median (above 1: faster than the floor)"
+  echo "- $runs runs per tool, tree and condition, tools taking turns; MB/s = source bytes / median time (1 MB = 10^6 bytes); vs floor = floor's median / tool's median (above 1: faster than the floor); CPU s/GiB = median user + system seconds of the tool and its children per GiB of source"
   echo
   for t in $trees; do
     echo "## $t: ${tree_files[$t]} files, ${tree_bytes[$t]} bytes"
     echo
-    echo "| Condition | Tool | Median s | Min s | MB/s | vs floor | Image bytes |"
-    echo "|---|---|---:|---:|---:|---:|---:|"
+    echo "| Condition | Tool | Median s | Min s | MB/s | vs floor | CPU s/GiB | Image bytes |"
+    echo "|---|---|---:|---:|---:|---:|---:|---:|"
     for mode in $modes; do
       read -r floor_median _ < <(echo "${times[$t,$mode,floor]}" | tr ' ' '\n' | sed '/^$/d' | stats)
       for tool in "${tools[@]}"; do
         read -r median minimum < <(echo "${times[$t,$mode,$tool]}" | tr ' ' '\n' | sed '/^$/d' | stats)
+        read -r cpu _ < <(echo "${cpus[$t,$mode,$tool]}" | tr ' ' '\n' | sed '/^$/d' | stats)
         awk -v mode="$mode" -v tool="$tool" -v m="$median" -v mn="$minimum" -v b="${tree_bytes[$t]}" -v f="$floor_median" \
-          -v size="${sizes[$t,$tool]}" \
-          'BEGIN { printf "| %s | %s | %.2f | %.2f | %.0f | %.2fx | %s |\n", mode, tool, m, mn, b / m / 1e6, f / m, size }'
+          -v size="${sizes[$t,$tool]}" -v cpu="$cpu" \
+          'BEGIN { printf "| %s | %s | %.2f | %.2f | %.0f | %.2fx | %.2f | %s |\n", mode, tool, m, mn, b / m / 1e6, f / m, cpu / (b / 1073741824), size }'
       done
     done
     echo

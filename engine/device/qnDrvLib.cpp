@@ -1,5 +1,8 @@
 #include "engine/device/qnDrvLib.h"
 
+#include "engine/runtime/Clock.h"
+#include "engine/runtime/Thread.h"
+
 namespace qnzb {
 
 TSCSIDevice::TSCSIDevice(TComponent* owner)
@@ -8,7 +11,13 @@ TSCSIDevice::TSCSIDevice(TComponent* owner)
   CreateDeviceList();
 }
 
-TSCSIDevice::~TSCSIDevice() = default;
+TSCSIDevice::~TSCSIDevice() {
+  // An erase thread refers to this component until it has reported.
+  while (eraseThreadRunning_) {
+    if (!TThread::CheckSynchronize(10) && !TThread::IsMainThread())
+      Sleep(10);
+  }
+}
 
 void TSCSIDevice::SendDebugMessage(const std::string& Message, uint8_t mType) {
   if (OnDebugMessage)

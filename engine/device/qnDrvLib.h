@@ -16,6 +16,7 @@
 #include "engine/device/AspiTypes.h"
 #include "engine/runtime/Component.h"
 #include "engine/runtime/CriticalSection.h"
+#include "engine/runtime/DateTime.h"
 
 namespace qnzb {
 
@@ -131,7 +132,7 @@ public:
   bool ReadBufferCapacity();
   bool SendCueSheet(std::span<const uint8_t> Buffer);
   // BLANK with the immediate bit; BlankType 0-6.
-  bool Blank(uint8_t BlankType);
+  bool Blank(uint8_t Type);
   bool SetStreaming(std::span<const uint8_t> Buffer);
   // Speeds in KB/s; 0 is sent as FFFFh (the drive's maximum).
   bool SetCdSpeed(uint16_t ReadKBps, uint16_t WriteKBps);
@@ -174,6 +175,103 @@ public:
     uint16_t KBps = 0;
   };
   [[nodiscard]] std::vector<TSpeedEntry> WriteSpeedList(bool Dvd);
+
+  // ==== Disc, track and session information ====
+  // Every query degrades to 0 (DiscStatus: -1) instead of failing; the
+  // reason of a failed command is in LastErrorText. One thread at a time.
+
+  // The loaded medium's kind (0-14, see MediaKindNames): the current profile
+  // of GET CONFIGURATION, else the ATIP's disc type, else the erasable bit of
+  // the disc information, else CD-ROM when the unit is ready at all.
+  [[nodiscard]] uint8_t MediaKind();
+  // The disc information's erasable bit; without it, by the medium kind
+  // (which is then stored in CurrentMediaKind).
+  [[nodiscard]] bool IsErasable();
+  // -1 when READ DISC INFORMATION fails, else 0 empty, 1 open, 2 closed, 3 other.
+  [[nodiscard]] int16_t DiscStatus();
+  // Sessions holding data: an empty last session is not counted.
+  [[nodiscard]] uint16_t SessionCount();
+  // Blocks of 2048 bytes.
+  [[nodiscard]] uint32_t UsedSpace();
+  [[nodiscard]] uint32_t FreeSpace();
+  [[nodiscard]] uint32_t DiscSize();
+  // The ISO 9660 volume size of the last volume descriptor between LBA 32
+  // and 16; 0 when there is none.
+  [[nodiscard]] uint32_t ReadVolumeSize();
+  // The capacity READ FORMAT CAPACITIES reports for 2048-byte blocks (the
+  // block length is always 2048).
+  bool ReadFormatCapacities(uint32_t& Capacity, uint32_t& BlockLength);
+  // Sends the recording time as the DVD time stamp structure (format 0Fh).
+  bool SendTimeStamp(TDateTime When);
+
+  // What GetDiscInfo reports.
+  struct TDisc {
+    bool MediumPresent = false;  // the unit became ready
+    uint32_t Capacity = 0;       // blocks
+    uint32_t RecordedSize = 0;   // blocks
+    uint32_t BlockLength = 0;
+    uint8_t FirstSession = 0;
+    uint8_t LastSession = 0;
+    uint8_t Reserved = 0;
+    uint8_t Status = 0;          // 0 empty, 1 open, 2 closed, 3 other
+    uint16_t Profile = 0;        // current profile of GET CONFIGURATION
+    std::string MediaText;
+    bool Erasable = false;
+  };
+  // Fills Disc from the drive. When the unit does not become ready, Disc is
+  // left as the caller passed it.
+  void GetDiscInfo(TDisc& Disc);
+
+  // Fields of the last READ TRACK INFORMATION reply, in host order.
+  [[nodiscard]] uint32_t TrackStart() const;
+  [[nodiscard]] uint32_t TrackNextWritable() const;
+  [[nodiscard]] uint32_t TrackFreeBlocks() const;
+  [[nodiscard]] uint32_t TrackFixedPacketSize() const;
+  [[nodiscard]] uint32_t TrackSize() const;
+  [[nodiscard]] uint32_t TrackLastRecorded() const;
+
+  // The last READ DISC INFORMATION reply of the space queries; byte 2 holds
+  // the disc status, byte 4 the session count, byte 6 the last track number.
+  std::array<uint8_t, 56> DiscInformation{};
+  // The last ATIP read (READ TOC/PMA/ATIP format 4).
+  std::array<uint8_t, 26> Atip{};
+
+  // ==== Write parameters ====
+  // Reads mode page 05h, sets it up for a medium kind (write type,
+  // multi-session field, track mode, data block type, link and packet size,
+  // test write and underrun protection) and sends it back. DVD-RAM takes no
+  // page: true without a command. False when the page can't be read or the
+  // drive refuses it.
+  bool SetWriteParameters(bool TestWrite, bool Underrun, uint8_t Kind);
+  // The page as last read and set, from its page code byte on.
+  std::array<uint8_t, 54> WriteParamsPage{};
+  // Close the disc after the session (no next session allowed). A burner
+  // setting; the write parameters read it.
+  bool FinalizeDisc = false;
+
+  // ==== Tray and readiness ====
+  // Polls until the unit is ready: true when it became ready within TotalMs.
+  bool WaitUntilReady(int32_t TotalMs, int32_t IntervalMs);
+  // The main window's Load, Eject and Ready buttons: each sends its commands
+  // and logs its outcome line; the result says whether it worked.
+  bool LoadMedium();
+  bool EjectMedium();
+  bool CheckReady();
+
+  // ==== Blanking ====
+  // Starts erasing a rewritable medium (BlankType 0 complete, 1 quick) and
+  // returns whether the drive took the command. Started: Erasing is true
+  // until OnEraseDone (on the main thread, WithError false) after the drive
+  // became ready again. Refused by the drive: OnEraseDone(WithError true) at
+  // once. Not ready within 30 s: false without an event.
+  bool StartErase(uint8_t BlankType);
+  // Percent done of the running erase; 0 when none runs.
+  [[nodiscard]] int32_t EraseProgress() const;
+  // (Sender, WithError), on the main thread.
+  using TEraseDoneEvent = std::function<void(TObject* Sender, bool WithError)>;
+  TEraseDoneEvent OnEraseDone;
+  // The BlankType of the last StartErase.
+  uint8_t BlankType = 0;
 
   // ==== Device list and selection ====
   // Starts the transport (pass-through first with PreferSPTI, the ASPI
@@ -218,10 +316,25 @@ public:
   SRB_HAInquiry HaInquiryBlock{};
   bool QuirkSlowReady = false;  // extra ready polling (DVR-103/104)
   bool QuirkLinkSize = false;   // page 05h goes out with LS_V set
-  bool Erasing = false;         // a blank is running
+  // A blank is running; no other command may go to the drive meanwhile.
+  std::atomic<bool> Erasing = false;
 
 private:
+  friend class TEraseThread;
   std::unique_ptr<TCriticalSection> lock_;
+  // The running erase's percentage, published by its thread.
+  std::atomic<int32_t> eraseProgress_ = 0;
+  // The erase thread still uses this component (until after OnEraseDone).
+  std::atomic<bool> eraseThreadRunning_ = false;
+
+  // The space queries' common start: the medium kind, the write parameters
+  // sent as for a closed disc, and the last track number of the disc
+  // information (0 when it can't be read).
+  uint8_t SpacePreamble(uint8_t& lastTrack);
+  // ATIP into Atip; true when the drive answered.
+  bool ReadAtip();
+  // The ATIP's lead-out start in blocks.
+  [[nodiscard]] uint32_t AtipLeadOut() const;
 
   // The device-list steps of the constructor.
   void CreateDeviceList();
@@ -242,6 +355,25 @@ private:
 // ready polling, and whether the CD session close carries the Immed bit.
 extern std::atomic<bool> SlowReadyDrive;
 extern std::atomic<bool> CloseImmediate;
+// The medium kind found by the last probe (program-wide).
+extern std::atomic<uint8_t> CurrentMediaKind;
+
+// Medium kinds: 1-3 are CD media, 4 and above DVD media.
+inline constexpr uint8_t MediaUnknown = 0;
+inline constexpr uint8_t MediaCdRom = 1;
+inline constexpr uint8_t MediaCdR = 2;
+inline constexpr uint8_t MediaCdRw = 3;
+inline constexpr uint8_t MediaDvdRom = 4;
+inline constexpr uint8_t MediaDvdR = 5;
+inline constexpr uint8_t MediaDvdRam = 6;
+inline constexpr uint8_t MediaDvdRw = 7;
+inline constexpr uint8_t MediaDvdRwRestricted = 8;
+inline constexpr uint8_t MediaDvdRwSequential = 9;
+inline constexpr uint8_t MediaDvdPlusRw = 10;
+inline constexpr uint8_t MediaDvdPlusR = 11;
+[[nodiscard]] constexpr bool IsDvdKind(uint8_t kind) { return kind > MediaCdRw; }
+// The names of the medium kinds 0-14.
+[[nodiscard]] const std::array<std::string, 15>& MediaKindNames();
 
 // Capabilities bits.
 inline constexpr uint32_t CapReadCDR = 0x1;

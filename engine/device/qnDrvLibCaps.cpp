@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/device/ScsiBytes.h"
+#include "engine/runtime/Strings.h"
 
 namespace qnzb {
 
@@ -83,22 +84,6 @@ uint32_t PageBits(const std::array<uint8_t, 516>& page) {
   if (write & 0x20) bits |= CapWriteDVDRAM;
   if (page[BufferFlags] & 0x80) bits |= CapUnderrunProtection;
   return bits;
-}
-
-// FormatFloat-style rounding of the speed list's texts: halves go up.
-std::string Fixed(double value, int decimals) {
-  const double scale = decimals == 0 ? 1.0 : 10.0;
-  const double rounded = std::floor(value * scale + 0.5) / scale;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, rounded);
-  return text;
-}
-
-std::string Thousands(uint32_t value) {
-  std::string digits = std::to_string(value);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-    digits.insert(static_cast<size_t>(at), ",");
-  return digits;
 }
 
 } // namespace
@@ -197,7 +182,7 @@ std::vector<TSCSIDevice::TSpeedEntry> TSCSIDevice::WriteSpeedList(bool Dvd) {
   for (int32_t speed = MaxWriteSpeed(); speed > 0; speed -= step) {
     SetWriteSpeed(static_cast<uint16_t>(speed));
     const uint16_t accepted = CurrentWriteSpeed();
-    const std::string text = Fixed(accepted / unit, Dvd ? 1 : 0) + "X (" + Thousands(accepted) + " KB/s)";
+    const std::string text = FormatFixed(accepted / unit, Dvd ? 1 : 0) + "X (" + FormatFixed(accepted, 0, true) + " KB/s)";
     if (std::none_of(list.begin(), list.end(), [&](const TSpeedEntry& e) { return e.Text == text; }))
       list.push_back({text, accepted});
   }

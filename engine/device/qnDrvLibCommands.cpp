@@ -89,14 +89,23 @@ bool TSCSIDevice::Inquiry() {
 }
 
 bool TSCSIDevice::StartStopUnit(bool Eject) {
+  // The pass-through handle is closed after a load or eject: the system
+  // re-reads the medium when the next command opens it again.
+  SetCloseAfterCommand(true);
   // LoEj with Start clear opens the tray; LoEj with Start loads.
   auto r = Request(TCdb(0x1B, 6).Set(4, Eject ? 0x02 : 0x03), NoData);
-  return Run(r, 20000);
+  const bool ok = Run(r, 20000);
+  SetCloseAfterCommand(false);
+  return ok;
 }
 
 bool TSCSIDevice::AllowMediumRemoval(bool Allow) {
+  if (Allow)
+    SetCloseAfterCommand(true);
   auto r = Request(TCdb(0x1E, 6).Set(4, Allow ? 0x00 : 0x01), NoData);
-  return Run(r, DefaultTimeoutMs);
+  const bool ok = Run(r, DefaultTimeoutMs);
+  SetCloseAfterCommand(false);
+  return ok;
 }
 
 bool TSCSIDevice::ReadFormatCapacities(std::span<uint8_t> Buffer) {
@@ -255,11 +264,11 @@ bool TSCSIDevice::SendCueSheet(std::span<const uint8_t> Buffer) {
   return Run(r, 30000);
 }
 
-bool TSCSIDevice::Blank(uint8_t BlankType) {
-  if (BlankType > 0x07)
+bool TSCSIDevice::Blank(uint8_t Type) {
+  if (Type > 0x07)
     return Refuse();
   // Immed (10h): the drive answers at once; the caller polls for the end.
-  auto r = Request(TCdb(0xA1, 12).Set(1, static_cast<uint8_t>(BlankType + 0x10)), NoData);
+  auto r = Request(TCdb(0xA1, 12).Set(1, static_cast<uint8_t>(Type + 0x10)), NoData);
   return Run(r, 4800000);
 }
 

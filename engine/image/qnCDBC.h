@@ -50,15 +50,15 @@ public:
 
   // ---- Published properties ----
   bool UnderrunProtection = true;
-  bool FinalizeDisc = false;
   bool TestWrite = false;
   bool ReplaceFile = false;      // adding a name that exists replaces the entry in place
   bool FinalizeTrack = true;
   bool PerformOPC = false;
   bool JolietFileSystem = true;  // add the Joliet tree
   bool WritePostGap = true;
-  // DeviceBufferSize, DeviceFreeBufferSize, ReadSpeed and WriteSpeed (with
-  // its setter) are the device component's, next to the capabilities.
+  // FinalizeDisc, DeviceBufferSize, DeviceFreeBufferSize, ReadSpeed and
+  // WriteSpeed (with its setter) are the device component's: its write
+  // parameters and capabilities use them.
   std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
   std::string FileCopyright, FileAbstract, FileBibliographic;
   TDateTime DateCreation = 0, DateModification = 0, DateEffective = 0, DateExpiration = 0;

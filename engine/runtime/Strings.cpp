@@ -1,6 +1,9 @@
 #include "engine/runtime/Strings.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 
 namespace qnzb {
@@ -19,6 +22,23 @@ bool SameText(std::string_view a, std::string_view b) {
     if (UpperAscii(a[i]) != UpperAscii(b[i]))
       return false;
   return true;
+}
+
+std::string FormatFixed(double value, int decimals, bool grouped) {
+  decimals = std::clamp(decimals, 0, 9);
+  const double scale = std::pow(10.0, decimals);
+  const double rounded = std::copysign(std::floor(std::fabs(value) * scale + 0.5) / scale, value);
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, rounded);
+  std::string out = text;
+  if (!grouped || !std::isfinite(rounded))
+    return out;
+  const size_t digitsStart = out[0] == '-' ? 1 : 0;
+  const size_t point = out.find('.');
+  for (auto at = static_cast<std::ptrdiff_t>(point == std::string::npos ? out.size() : point) - 3;
+       at > static_cast<std::ptrdiff_t>(digitsStart); at -= 3)
+    out.insert(static_cast<size_t>(at), ",");
+  return out;
 }
 
 std::string Format(const char* pattern, ...) {

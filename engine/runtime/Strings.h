@@ -14,6 +14,10 @@ namespace qnzb {
 // Equal when equal after UpperCase.
 [[nodiscard]] bool SameText(std::string_view a, std::string_view b);
 
+// A number with a fixed count of decimals, halves rounded away from zero,
+// optionally with "," between groups of three digits ("#,##0.00").
+[[nodiscard]] std::string FormatFixed(double value, int decimals, bool grouped = false);
+
 // printf-style formatting into a std::string.
 [[nodiscard]] std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 

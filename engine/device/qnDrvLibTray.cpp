@@ -1,0 +1,103 @@
+// Readiness: waiting for a drive that is still spinning up, blanking,
+// formatting or closing, and the tray buttons of the main window as
+// operations both front ends share.
+
+#include "engine/device/qnDrvLib.h"
+
+#include <algorithm>
+
+#include "engine/runtime/Clock.h"
+
+namespace qnzb {
+
+namespace {
+
+constexpr uint8_t AscNotReady = 0x04;
+constexpr size_t SenseReplyBytes = 40;
+// Some drives answer REQUEST SENSE with a response code of F0h (valid,
+// current) and nothing else while they are still busy.
+constexpr uint8_t ValidCurrentSense = 0xF0;
+
+} // namespace
+
+bool TSCSIDevice::WaitUntilReady(int32_t TotalMs, int32_t IntervalMs) {
+  const auto busy = [this] { return LastSense[12] == AscNotReady; };
+  // A step below 1 ms would let the last loop spin without end.
+  IntervalMs = std::max(IntervalMs, 1);
+  const auto wait = [&] { Sleep(static_cast<uint32_t>(IntervalMs)); };
+  int64_t remaining = TotalMs;
+  std::array<uint8_t, SenseReplyBytes> sense{};
+
+  if (QuirkSlowReady || SlowReadyDrive) {
+    do {
+      Sleep(1500);
+      remaining -= 1500;
+      if (remaining < 0)
+        break;
+      TestUnitReady(5000);
+    } while (busy());
+  }
+
+  if (CurrentMediaKind == MediaDvdRam) {
+    // DVD-RAM answers READ DISC INFORMATION while it formats: go straight to
+    // TEST UNIT READY polling.
+    sense[12] = AscNotReady;
+  } else {
+    std::array<uint8_t, 56> info{};
+    do {
+      wait();
+      ReadDiscInformation(info);
+      remaining -= IntervalMs;
+      if (remaining < 0)
+        return false;
+    } while (busy());
+    if (TestUnitReady(5000) && sense[12] == 0)
+      return true;
+  }
+
+  do {
+    wait();
+    remaining -= IntervalMs;
+    if (remaining < 0)
+      return false;
+    TestUnitReady(5000);
+  } while (busy());
+
+  do {
+    sense.fill(0);
+    RequestSense(sense);
+    remaining -= IntervalMs;
+    if (remaining < 0)
+      return false;
+    if (sense[0] == ValidCurrentSense)
+      sense[12] = AscNotReady;
+    if (sense[12] == AscNotReady)
+      wait();
+  } while (sense[12] != 0);
+  return true;
+}
+
+bool TSCSIDevice::LoadMedium() {
+  const bool ok = StartStopUnit(false);
+  if (ok)
+    SendDebugMessage(">>> LOAD MEDIUM COMMAND DONE.", 0);
+  return ok;
+}
+
+bool TSCSIDevice::EjectMedium() {
+  // Whatever the drive still holds goes to the disc first; the tray may have
+  // been locked by a job.
+  SynchronizeCache(300000, false);
+  AllowMediumRemoval(true);
+  const bool ok = StartStopUnit(true);
+  SendDebugMessage(ok ? ">>> EJECT MEDIUM COMMAND DONE." : ">>> EJECT MEDIUM COMMAND FAILED.", 0);
+  return ok;
+}
+
+bool TSCSIDevice::CheckReady() {
+  const bool ok = TestUnitReady(5000);
+  SendDebugMessage(ok ? ">>> DRIVE IS READY" : ">>> DRIVE IS NOT READY ", 0);
+  return ok;
+}
+
+} // namespace qnzb
