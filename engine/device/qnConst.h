@@ -25,4 +25,30 @@ inline constexpr const char* msgFileShrank = "FILE SHRANK SINCE IT WAS ADDED, PA
 inline constexpr const char* msgJobRunning = "A WRITE JOB IS RUNNING: WAIT FOR IT TO END OR ABORT IT";
 inline constexpr const char* msgNameIsFolder = "A FOLDER OF THE SAME NAME EXISTS, FILE NOT ADDED: %s";
 
+// Reading a previous session back into the layout, and extracting its files.
+inline constexpr const char* msgImportingSession = "IMPORTING SESSION # %d";
+inline constexpr const char* msgImportError = "ERROR IMPORTING SESSION";
+inline constexpr const char* msgImportNotFound = "ERROR IMPORTING SESSION %d (ISO IMAGE NOT FOUND)";
+inline constexpr const char* msgImportNameTooLong = "ERROR IMPORTING SESSION, FILE NAME LENGTH EXCEEDS 120 CHARS";
+// A damaged session is imported as far as it is sound; each part left out is named.
+inline constexpr const char* msgImportSkipped = "SESSION %d: %s SKIPPED (%s)";
+inline constexpr const char* msgImportCut = "SESSION %d: DIRECTORY %s READ ONLY IN PART (%s)";
+inline constexpr const char* msgImportTreeUnusable = "SESSION %d: %s DIRECTORY TREE UNUSABLE (%s)";
+inline constexpr const char* msgImportStopped = "SESSION %d: IMPORT STOPPED, THE LAYOUT IS FULL";
+inline constexpr const char* whyLoop = "DIRECTORY ALREADY READ";
+inline constexpr const char* whyOutsideDisc = "OUTSIDE THE DISC";
+inline constexpr const char* whyNoDirectoryData = "NO DIRECTORY DATA";
+inline constexpr const char* whyUnreadable = "UNREADABLE";
+inline constexpr const char* whyRecordLength = "BAD RECORD LENGTH";
+inline constexpr const char* whyNameLength = "BAD NAME LENGTH";
+inline constexpr const char* whyNameTooLong = "NAME TOO LONG";
+inline constexpr const char* whyNoName = "NO NAME";
+inline constexpr const char* whyTooDeep = "MORE THAN 255 LEVELS";
+inline constexpr const char* whyTooLarge = "LARGER THAN 64 MB";
+inline constexpr const char* msgExtractingFile = "EXTRACTING FILE %s TO %s";
+inline constexpr const char* msgExtractNotOnDisc = "EXTRACTING FILE %s FAILED: NOT A FILE OF THE DISC";
+inline constexpr const char* msgExtractCreateFailed = "EXTRACTING FILE %s FAILED: CANNOT CREATE %s (%s)";
+inline constexpr const char* msgExtractReadFailed = "EXTRACTING FILE %s FAILED: READ ERROR AT SECTOR %u (%s)";
+inline constexpr const char* msgExtractWriteFailed = "EXTRACTING FILE %s FAILED: CANNOT WRITE %s (%s)";
+
 } // namespace qnzb

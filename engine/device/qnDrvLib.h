@@ -324,7 +324,7 @@ private:
   std::unique_ptr<TCriticalSection> lock_;
   // The running erase's percentage, published by its thread.
   std::atomic<int32_t> eraseProgress_ = 0;
-  // The erase thread still uses this component (until after OnEraseDone).
+  // The erase thread still uses this component (until its report runs).
   std::atomic<bool> eraseThreadRunning_ = false;
 
   // The space queries' common start: the medium kind, the write parameters

@@ -182,6 +182,12 @@ bool TSCSIDevice::ReadFormatCapacities(uint32_t& Capacity, uint32_t& BlockLength
   const bool ok = ReadFormatCapacities(std::span<uint8_t>(list));
   BlockLength = BlockBytes;
   const std::span<const uint8_t> reply(list);
+  // Descriptor type 3 is the drive's largest capacity, reported when no
+  // medium is loaded: nothing to take as the disc's size.
+  if ((list[8] & 0x03) == 0x03) {
+    Capacity = 0;
+    return false;
+  }
   const uint32_t current = Be32At(reply, 4);
   if (Be32At(reply, 8) == BlockBytes)
     Capacity = current;

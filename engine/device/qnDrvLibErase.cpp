@@ -198,12 +198,14 @@ void TEraseThread::Execute() {
   Burner.TestUnitReady(5000);
 
   Burner.Erasing = false;
+  // The last use of the component: once the report has run, the component
+  // may be destroyed or start the next erase from its handler.
   Synchronize([this] {
     Burner.Erasing = false;
+    Burner.eraseThreadRunning_ = false;
     if (Burner.OnEraseDone)
       Burner.OnEraseDone(&Burner, WithError);
   });
-  Burner.eraseThreadRunning_ = false;
 }
 
 bool TSCSIDevice::StartErase(uint8_t blankType) {

@@ -1,0 +1,104 @@
+// Readiness polling (command sequences and time budgets under the virtual
+// clock) and the tray operations the front ends share.
+
+#include "RecorderDevice.h"
+
+namespace qnzb::test {
+namespace {
+
+using Codes = std::vector<uint8_t>;
+constexpr uint8_t Tur = 0x00, Sense = 0x03, Rdi = 0x51;
+
+class TrayTest : public RecorderDeviceTest {
+protected:
+  uint64_t Now() { return clock.clock().TickCount(); }
+  void RealTime(uint32_t formatMs) {
+    vdrive::DriveConfig config;
+    config.Time.RealTime = true;
+    config.Time.FullFormatMs = formatMs;
+    config.Time.FormatMs = formatMs;
+    Use(config);
+  }
+};
+
+TEST_F(TrayTest, WaitUntilReadyOnAReadyDrive) {
+  Insert("cd-r");
+  ForgetSent();
+  uint64_t start = Now();
+  EXPECT_TRUE(device.WaitUntilReady(30000, 5000));
+  EXPECT_EQ(Opcodes(), (Codes{Rdi, Tur}));
+  EXPECT_EQ(Now() - start, 5000u);
+
+  // The time left is checked before the drive is asked whether it is busy:
+  // a budget shorter than one step gives up after the first poll.
+  start = Now();
+  EXPECT_FALSE(device.WaitUntilReady(3000, 5000));
+  EXPECT_EQ(Opcodes(), (Codes{Rdi}));
+  EXPECT_EQ(Now() - start, 5000u);
+
+  // Slow drives get TEST UNIT READY polls 1.5 s apart first.
+  device.QuirkSlowReady = true;
+  start = Now();
+  EXPECT_TRUE(device.WaitUntilReady(30000, 5000));
+  EXPECT_EQ(Opcodes(), (Codes{Tur, Rdi, Tur}));
+  EXPECT_EQ(Now() - start, 6500u);
+}
+
+TEST_F(TrayTest, FullWaitThroughAFormat) {
+  // DVD-RAM skips the disc information polls: TEST UNIT READY every step
+  // while the format runs, then REQUEST SENSE until the drive reports nothing.
+  RealTime(20000);
+  Insert("dvd-ram");
+  const std::array<uint8_t, 12> list = {0x00, 0x82, 0x00, 0x08, 0x00, 0x22, 0x21, 0x20, 0x00, 0x00, 0x08, 0x00};
+  ASSERT_TRUE(device.FormatUnit(0x11, list)) << device.LastErrorText;
+  CurrentMediaKind = MediaDvdRam;
+  ForgetSent();
+  const uint64_t start = Now();
+  EXPECT_TRUE(device.WaitUntilReady(30000, 5000));
+  EXPECT_EQ(Opcodes(), (Codes{Tur, Tur, Tur, Tur, Sense}));
+  EXPECT_EQ(Now() - start, 20000u);
+
+  // Every other medium polls the disc information while the drive is busy.
+  ASSERT_TRUE(device.FormatUnit(0x11, list));
+  CurrentMediaKind = MediaCdRw;
+  ForgetSent();
+  EXPECT_TRUE(device.WaitUntilReady(30000, 5000));
+  EXPECT_EQ(Opcodes(), (Codes{Rdi, Rdi, Rdi, Rdi, Tur}));
+
+  // A budget that runs out while the drive is busy.
+  ASSERT_TRUE(device.FormatUnit(0x11, list));
+  ForgetSent();
+  EXPECT_FALSE(device.WaitUntilReady(10000, 5000));
+  EXPECT_EQ(Opcodes(), (Codes{Rdi, Rdi, Rdi}));
+}
+
+TEST_F(TrayTest, LoadEjectAndReady) {
+  Insert("cd-r");
+  EXPECT_TRUE(device.CheckReady());
+  EXPECT_TRUE(device.EjectMedium());
+  EXPECT_FALSE(device.CheckReady());
+  EXPECT_EQ(device.LastErrorText, "NOT READY (MEDIUM NOT PRESENT - TRAY OPEN)");
+  EXPECT_TRUE(device.LoadMedium());
+  EXPECT_TRUE(device.CheckReady());
+  EXPECT_EQ(Log, (std::vector<std::string>{"0 >>> DRIVE IS READY", "0 >>> EJECT MEDIUM COMMAND DONE.",
+                                           "0 >>> DRIVE IS NOT READY ", "0 >>> LOAD MEDIUM COMMAND DONE.",
+                                           "0 >>> DRIVE IS READY"}));
+
+  // The eject flushes and unlocks first; a refused eject is logged.
+  ASSERT_TRUE(device.AllowMediumRemoval(false));
+  ForgetSent();
+  EXPECT_TRUE(device.EjectMedium());
+  EXPECT_EQ(Opcodes(), (Codes{0x35, 0x1E, 0x1B}));
+  vdrive::FaultPlan plan;
+  vdrive::FaultRule rule;
+  rule.Opcode = 0x1B;
+  rule.Kind = vdrive::FaultKind::MediumError;
+  plan.Add(rule);
+  recorder->SetFaultPlan(plan);
+  Log.clear();
+  EXPECT_FALSE(device.EjectMedium());
+  EXPECT_EQ(Log, (std::vector<std::string>{"0 >>> EJECT MEDIUM COMMAND FAILED."}));
+}
+
+} // namespace
+} // namespace qnzb::test
