@@ -4,38 +4,19 @@
 
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <memory>
 #include <string>
 
 #include "cli/CliContext.h"
 #include "cli/Commands.h"
 #include "cli/DeviceOptions.h"
-#include "engine/device/ScsiBytes.h"
 #include "engine/image/qnCDBC.h"
 
 namespace qnzb::cli {
 
 namespace {
 
-// Whether the loaded medium is a DVD, from the current profile of GET
-// CONFIGURATION (DVD profiles are 0010h-002Bh). No medium, or a drive that
-// can't tell, counts as CD: the speed list then uses CD multiples.
-bool DvdLoaded(TQNZBurner& burner) {
-  std::array<uint8_t, 8> header{};
-  if (!burner.GetConfiguration(1, 0, header))
-    return false;
-  const uint16_t profile = Be16At(header, 6);
-  return profile >= 0x0010 && profile <= 0x002B;
-}
-
-int RunCaps(TCliContext& context, const TDeviceFlags& flags) {
-  const TTransportSession session;
-  TQNZBurner burner(nullptr);
-  context.Attach(burner);
-  if (!StartDevices(burner, flags, context) || !SelectChosenDevice(burner, flags, context))
-    return ExitFailure;
-
+int ShowCaps(TQNZBurner& burner, TCliContext& context) {
   // The selection read the capabilities; read them again so that a failure
   // is seen here rather than shown as a drive without abilities.
   if (!burner.ReadCapabilities())
@@ -49,8 +30,10 @@ int RunCaps(TCliContext& context, const TDeviceFlags& flags) {
   context.Result("Capabilities: " + (names.empty() ? std::string("none") : names));
   context.Result("Max Write Speed : " + std::to_string(burner.DeviceMaxWriteSpeed) + " KB/s");
   context.Result("Max Read Speed  : " + std::to_string(burner.DeviceMaxReadSpeed) + " KB/s");
+  // No medium, or one the drive can't tell, counts as CD: the speed list
+  // then uses CD multiples.
   std::string speeds;
-  for (const auto& entry : burner.WriteSpeedList(DvdLoaded(burner)))
+  for (const auto& entry : burner.WriteSpeedList(IsDvdKind(burner.MediaKind())))
     speeds += (speeds.empty() ? "" : ", ") + entry.Text;
   context.Result("Write Speeds: " + speeds);
   return 0;
@@ -63,7 +46,9 @@ void AddCapsCommand(CLI::App& app, TCliContext& context) {
   CLI::App* command =
       app.add_subcommand("caps", "Show what the drive reads and writes, its maximum and its accepted write speeds");
   AddDeviceFlags(*command, *flags);
-  command->callback([flags, &context] { context.ExitCode = RunCaps(context, *flags); });
+  command->callback([flags, &context] {
+    context.ExitCode = RunOnDrive(context, *flags, [&](TQNZBurner& burner) { return ShowCaps(burner, context); });
+  });
 }
 
 } // namespace qnzb::cli

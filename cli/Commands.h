@@ -25,6 +25,8 @@ void AddBuildIsoCommand(CLI::App& app, TCliContext& context);
 void AddDrivesCommand(CLI::App& app, TCliContext& context);
 void AddCapsCommand(CLI::App& app, TCliContext& context);
 void AddVDriveCommand(CLI::App& app, TCliContext& context);
+void AddDiscCommands(CLI::App& app, TCliContext& context);
+void AddEraseCommand(CLI::App& app, TCliContext& context);
 
 // Parses `args` (without the program name) and runs the chosen subcommand.
 // The exit status: 0 success (also for --help and --version), 1 when the job

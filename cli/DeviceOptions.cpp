@@ -56,4 +56,22 @@ bool SelectChosenDevice(TQNZBurner& burner, const TDeviceFlags& flags, TCliConte
   return true;
 }
 
+bool DriveIsFree(const TQNZBurner& burner, TCliContext& context) {
+  if (!burner.Erasing)
+    return true;
+  context.Error("the drive is erasing: wait until the erase has ended, then try again");
+  return false;
+}
+
+int RunOnDrive(TCliContext& context, const TDeviceFlags& flags, const std::function<int(TQNZBurner& burner)>& job) {
+  const TTransportSession session;
+  TQNZBurner burner(nullptr);
+  context.Attach(burner);
+  if (!StartDevices(burner, flags, context) || !SelectChosenDevice(burner, flags, context))
+    return ExitFailure;
+  if (!DriveIsFree(burner, context))
+    return ExitFailure;
+  return job(burner);
+}
+
 } // namespace qnzb::cli

@@ -5,6 +5,7 @@
 // fallback; with --virtual the other way round), then the chosen line of the
 // device list selected.
 
+#include <functional>
 #include <optional>
 
 namespace CLI {
@@ -44,5 +45,16 @@ public:
 // Selects line --drive (default 0). False, after reporting why, when there is
 // no such line or the drive refuses to be selected.
 [[nodiscard]] bool SelectChosenDevice(TQNZBurner& burner, const TDeviceFlags& flags, TCliContext& context);
+
+// The common frame of a drive subcommand: a fresh transport, a component
+// logging to `context`, the chosen drive selected; then `job`, whose result
+// is the exit status. ExitFailure, after reporting why, when no drive could
+// be selected, and without sending anything when the component is erasing
+// (one command at a time on a drive).
+[[nodiscard]] int RunOnDrive(TCliContext& context, const TDeviceFlags& flags,
+                             const std::function<int(TQNZBurner& burner)>& job);
+
+// False, after reporting it, while an erase runs on the component's drive.
+[[nodiscard]] bool DriveIsFree(const TQNZBurner& burner, TCliContext& context);
 
 } // namespace qnzb::cli

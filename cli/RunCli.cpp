@@ -12,7 +12,8 @@ namespace qnzb::cli {
 namespace {
 
 // Every subcommand; a new one adds its Add function here.
-constexpr TAddCommand Commands[] = {AddBuildIsoCommand, AddDrivesCommand, AddCapsCommand, AddVDriveCommand};
+constexpr TAddCommand Commands[] = {AddBuildIsoCommand, AddDrivesCommand, AddCapsCommand, AddDiscCommands,
+                                    AddEraseCommand,    AddVDriveCommand};
 
 // Platform notices (skipped links and loops) join the log while a command runs.
 class TPlatformLogRoute {

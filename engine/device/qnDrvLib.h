@@ -47,7 +47,7 @@ public:
   uint8_t HaId = 254;
   uint8_t Target = 254;
   uint8_t Lun = 254;
-  std::array<uint8_t, 128> InquiryData{};
+  alignas(4) std::array<uint8_t, 128> InquiryData{};
   bool QuirkUnderrunFree = false;
 
   // ==== Command execution ====
@@ -139,7 +139,7 @@ public:
   bool SendDvdStructure(uint8_t Format, std::span<const uint8_t> Buffer);
 
   // The last READ TRACK INFORMATION reply (big-endian, as sent).
-  std::array<uint8_t, 40> TrackInfo{};
+  alignas(4) std::array<uint8_t, 40> TrackInfo{};
 
   // ==== Capabilities and speeds ====
   // Reads mode page 2Ah (defaults, then current values), page 30h and the
@@ -153,7 +153,7 @@ public:
 
   // Mode page 2Ah from its page code on; the speed and buffer fields (bytes
   // 8-9, 12-13, 14-15, 18-19, 20-21) in host order after ReadCapabilities.
-  std::array<uint8_t, 516> CapsPage{};
+  alignas(4) std::array<uint8_t, 516> CapsPage{};
   uint32_t Capabilities = 0;  // Cap* bits
   uint16_t DeviceMaxWriteSpeed = 0;  // KB/s
   uint16_t DeviceMaxReadSpeed = 0;   // KB/s
@@ -232,9 +232,9 @@ public:
 
   // The last READ DISC INFORMATION reply of the space queries; byte 2 holds
   // the disc status, byte 4 the session count, byte 6 the last track number.
-  std::array<uint8_t, 56> DiscInformation{};
+  alignas(4) std::array<uint8_t, 56> DiscInformation{};
   // The last ATIP read (READ TOC/PMA/ATIP format 4).
-  std::array<uint8_t, 26> Atip{};
+  alignas(4) std::array<uint8_t, 26> Atip{};
 
   // ==== Write parameters ====
   // Reads mode page 05h, sets it up for a medium kind (write type,
@@ -244,7 +244,7 @@ public:
   // drive refuses it.
   bool SetWriteParameters(bool TestWrite, bool Underrun, uint8_t Kind);
   // The page as last read and set, from its page code byte on.
-  std::array<uint8_t, 54> WriteParamsPage{};
+  alignas(4) std::array<uint8_t, 54> WriteParamsPage{};
   // Close the disc after the session (no next session allowed). A burner
   // setting; the write parameters read it.
   bool FinalizeDisc = false;
@@ -347,7 +347,7 @@ private:
   // Per-component stand-ins for the shared command buffers: mode pages (and
   // the zero data of a blank), and the small replies and parameter lists.
   std::vector<uint8_t> modeBuffer_ = std::vector<uint8_t>(65536);
-  std::array<uint8_t, 256> smallBuffer_{};
+  alignas(4) std::array<uint8_t, 256> smallBuffer_{};
   uint16_t writeSpeed_ = 0;
 };
 

@@ -98,7 +98,7 @@ bool TSCSIDevice::ReadCapabilities() {
   DeviceMaxReadSpeed = 0;
   CapsPage.fill(0);
 
-  std::array<uint8_t, ModeReplyLength> reply{};
+  alignas(4) std::array<uint8_t, ModeReplyLength> reply{};
   size_t offset = 15;
   if (ModeSense10(CapabilitiesPage, reply, true, ModeReplyLength)) {
     offset = reply[16] == CapabilitiesPage                                   ? 16
@@ -107,7 +107,7 @@ bool TSCSIDevice::ReadCapabilities() {
     std::copy(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end(), CapsPage.begin());
     Capabilities |= PageBits(CapsPage);
 
-    std::array<uint8_t, CurrentPageLength> page30{};
+    alignas(4) std::array<uint8_t, CurrentPageLength> page30{};
     const bool hasPage30 = ModeSense10(VendorPage30, page30, false, CurrentPageLength) && PageAt(page30, VendorPage30);
     if (hasPage30 || QuirkUnderrunFree)
       Capabilities |= CapUnderrunProtection;
@@ -121,7 +121,7 @@ bool TSCSIDevice::ReadCapabilities() {
 
     // Page 2Ah predates DVD+R/+RW and says little of DVD-R/-RW writing: ask
     // the features. Byte 12 is the first byte after the feature header.
-    std::array<uint8_t, FeatureReplyLength> feature{};
+    alignas(4) std::array<uint8_t, FeatureReplyLength> feature{};
     if (GetConfiguration(2, DvdPlusRwFeature, feature) && Be16At(feature, 8) == DvdPlusRwFeature) {
       Capabilities |= CapReadDVDPR | CapReadDVDPRW;
       if (feature[12] == 0x01)

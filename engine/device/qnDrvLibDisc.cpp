@@ -110,7 +110,7 @@ uint32_t TSCSIDevice::AtipLeadOut() const {
 
 uint8_t TSCSIDevice::MediaKind() {
   uint8_t kind = MediaUnknown;
-  std::array<uint8_t, ConfigurationLength> config{};
+  alignas(4) std::array<uint8_t, ConfigurationLength> config{};
   if (GetConfiguration(2, 0, config))
     kind = KindOfProfile(Be16At(config, 6));
   if (kind == MediaUnknown && ReadAtip()) {
@@ -121,7 +121,7 @@ uint8_t TSCSIDevice::MediaKind() {
       kind = (Atip[6] & 0x40) != 0 ? MediaCdRw : MediaCdR;
   }
   if (kind == MediaUnknown) {
-    std::array<uint8_t, 56> info{};
+    alignas(4) std::array<uint8_t, 56> info{};
     if (ReadDiscInformation(info))
       kind = (info[2] & 0x10) != 0 ? MediaCdRw : MediaCdR;
   }
@@ -178,7 +178,7 @@ uint8_t TSCSIDevice::SpacePreamble(uint8_t& lastTrack) {
 }
 
 bool TSCSIDevice::ReadFormatCapacities(uint32_t& Capacity, uint32_t& BlockLength) {
-  std::array<uint8_t, 248> list{};
+  alignas(4) std::array<uint8_t, 248> list{};
   const bool ok = ReadFormatCapacities(std::span<uint8_t>(list));
   BlockLength = BlockBytes;
   const std::span<const uint8_t> reply(list);
@@ -201,7 +201,7 @@ bool TSCSIDevice::ReadFormatCapacities(uint32_t& Capacity, uint32_t& BlockLength
 }
 
 uint32_t TSCSIDevice::ReadVolumeSize() {
-  std::array<uint8_t, BlockBytes> sector{};
+  alignas(4) std::array<uint8_t, BlockBytes> sector{};
   for (uint32_t lba = 32; lba >= 16; --lba) {
     sector.fill(0);
     if (Read10(lba, 1, sector) && IsIsoDescriptor(sector))
@@ -323,13 +323,13 @@ void TSCSIDevice::GetDiscInfo(TDisc& Disc) {
   }
   disc.MediumPresent = true;
 
-  std::array<uint8_t, TocLength> toc{};
+  alignas(4) std::array<uint8_t, TocLength> toc{};
   if (ReadTocPmaAtip(0, toc, 0, false, 0)) {
     const uint8_t lastTrack = toc[3];
     toc.fill(0);
     ReadTocPmaAtip(0, toc, lastTrack, false, 0);
   }
-  std::array<uint8_t, 4> sessions{};
+  alignas(4) std::array<uint8_t, 4> sessions{};
   if (ReadTocPmaAtip(1, sessions, 0, false, 0)) {
     disc.FirstSession = sessions[2];
     disc.LastSession = sessions[3];
@@ -337,7 +337,7 @@ void TSCSIDevice::GetDiscInfo(TDisc& Disc) {
   disc.Capacity = ReadAtip() ? AtipLeadOut() : 0;
   disc.MediaText = "CD-ROM";
 
-  std::array<uint8_t, ConfigurationLength> config{};
+  alignas(4) std::array<uint8_t, ConfigurationLength> config{};
   if (GetConfiguration(2, 0, config)) {
     disc.Profile = Be16At(config, 6);
     const auto* entry = std::find_if(std::begin(ProfileTexts), std::end(ProfileTexts),
@@ -372,7 +372,7 @@ void TSCSIDevice::GetDiscInfo(TDisc& Disc) {
 
 bool TSCSIDevice::SendTimeStamp(TDateTime When) {
   const std::string stamp = FormatDateTime("yyyymmddhhnnss", When);
-  std::array<uint8_t, 22> structure{};
+  alignas(4) std::array<uint8_t, 22> structure{};
   structure[1] = 20;  // data length
   std::copy_n(stamp.begin(), std::min<size_t>(stamp.size(), 14), structure.begin() + 8);
   return SendDvdStructure(0x0F, structure);

@@ -109,7 +109,7 @@ void TEraseThread::OverwriteStart() {
 
 void TEraseThread::Execute() {
   const double q = Expected;
-  std::array<uint8_t, 56> info{};
+  alignas(4) std::array<uint8_t, 56> info{};
   Burner.eraseProgress_ = 0;
 
   switch (Kind) {
@@ -173,7 +173,7 @@ void TEraseThread::Execute() {
       PollReady();
       elapsed_ += 2;
     } while (Busy() && q >= elapsed_);
-    std::array<uint8_t, 40> sense{};
+    alignas(4) std::array<uint8_t, 40> sense{};
     do {
       Progress();
       sense.fill(0);

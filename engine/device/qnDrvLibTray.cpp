@@ -26,7 +26,7 @@ bool TSCSIDevice::WaitUntilReady(int32_t TotalMs, int32_t IntervalMs) {
   IntervalMs = std::max(IntervalMs, 1);
   const auto wait = [&] { Sleep(static_cast<uint32_t>(IntervalMs)); };
   int64_t remaining = TotalMs;
-  std::array<uint8_t, SenseReplyBytes> sense{};
+  alignas(4) std::array<uint8_t, SenseReplyBytes> sense{};
 
   if (QuirkSlowReady || SlowReadyDrive) {
     do {
@@ -43,7 +43,7 @@ bool TSCSIDevice::WaitUntilReady(int32_t TotalMs, int32_t IntervalMs) {
     // TEST UNIT READY polling.
     sense[12] = AscNotReady;
   } else {
-    std::array<uint8_t, 56> info{};
+    alignas(4) std::array<uint8_t, 56> info{};
     do {
       wait();
       ReadDiscInformation(info);

@@ -35,7 +35,7 @@ void Be32Into(std::span<uint8_t> page, size_t at, uint32_t value) {
 bool TSCSIDevice::SetWriteParameters(bool TestWrite, bool Underrun, uint8_t Kind) {
   if (Kind == MediaDvdRam)
     return true;
-  std::array<uint8_t, 512> reply{};
+  alignas(4) std::array<uint8_t, 512> reply{};
   if (!ModeSense10(0x05, reply, false, static_cast<uint16_t>(reply.size())))
     return false;
   auto& page = WriteParamsPage;
@@ -94,7 +94,7 @@ bool TSCSIDevice::SetWriteParameters(bool TestWrite, bool Underrun, uint8_t Kind
   page[14] = 0;
   page[15] = 150;  // audio pause length
 
-  std::array<uint8_t, HeaderBytes + SentPageBytes> list{};
+  alignas(4) std::array<uint8_t, HeaderBytes + SentPageBytes> list{};
   std::copy_n(page.begin(), SentPageBytes, list.begin() + HeaderBytes);
   return ModeSelect10(list);
 }

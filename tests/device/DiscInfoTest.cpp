@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "engine/device/DiscSummary.h"
 #include "engine/runtime/DateTime.h"
 
 namespace qnzb::test {
@@ -184,6 +185,20 @@ TEST_F(DiscInfoTest, TimeStampStructure) {
   EXPECT_EQ(sent[1], 20);
   EXPECT_EQ(std::string(sent.begin() + 8, sent.end()), "20261208090507");
   EXPECT_EQ(manager.Sent.back().Block.CDBByte[7], 0x0F);
+}
+
+} // namespace
+} // namespace qnzb::test
+
+namespace qnzb::test {
+namespace {
+
+TEST(DiscSummaryText, SessionLinesAndSizes) {
+  EXPECT_EQ(SessionLine(1, 0, 1280), "  001           0      2 MB");  // 2.5 MB: halves go to even
+  EXPECT_EQ(SessionLine(2, 12424, 1792), "  002       12424      4 MB");
+  EXPECT_EQ(SessionLine(1234, 123456789, 512u * 12345u), "  1234    123456789   12345 MB");
+  EXPECT_EQ(BlocksAsMegabytes(0), "0.00 MB");
+  EXPECT_EQ(BlocksAsMegabytes(2295104), "4,482.63 MB");
 }
 
 } // namespace

@@ -1,0 +1,66 @@
+#include "engine/device/DiscSummary.h"
+
+#include <cmath>
+
+#include "engine/device/qnDrvLib.h"
+#include "engine/runtime/Strings.h"
+
+namespace qnzb {
+
+namespace {
+
+std::string PadLeft(std::string text, size_t width, char fill) {
+  if (text.size() < width)
+    text.insert(0, width - text.size(), fill);
+  return text;
+}
+
+std::string StatusText(int16_t status) {
+  if (status == -1)
+    return "Disc Status unknown";
+  return status == 2 ? "Disc Closed/Finalized" : "Disc is Open";
+}
+
+} // namespace
+
+std::string SessionLine(uint32_t number, uint32_t start, uint32_t sectors) {
+  // nearbyint rounds halves to the even neighbour in the default mode.
+  const auto megabytes = static_cast<uint64_t>(std::nearbyint(sectors / 512.0));
+  return "  " + PadLeft(std::to_string(number), 3, '0') + "    " + PadLeft(std::to_string(start), 8, ' ') + "   " +
+         PadLeft(std::to_string(megabytes), 4, ' ') + " MB";
+}
+
+std::string BlocksAsMegabytes(uint32_t blocks) {
+  return FormatFixed(blocks * 2048.0 / 1048576.0, 2, true) + " MB";
+}
+
+TDiscSummary ReadDiscSummary(TSCSIDevice& device) {
+  TDiscSummary summary;
+  TSCSIDevice::TDisc disc;
+  device.GetDiscInfo(disc);
+  if (!disc.MediumPresent || !device.TestUnitReady(5000)) {
+    summary.Sessions.push_back("     Error getting session information");
+    device.SetCloseAfterCommand(true);
+    return summary;
+  }
+  summary.Valid = true;
+  const uint8_t kind = device.MediaKind();
+  summary.SessionCount = device.SessionCount();
+  for (uint32_t session = 1; session <= summary.SessionCount; ++session) {
+    device.ReadTrackInformation(session);
+    summary.Sessions.push_back(SessionLine(session, device.TrackStart(), device.TrackSize()));
+  }
+  const uint32_t free = device.FreeSpace();
+  summary.Status = device.DiscStatus();
+  summary.FreeSpace = BlocksAsMegabytes(free) + ", " + StatusText(summary.Status);
+  device.GetDiscInfo(disc);
+  summary.Medium = MediaKindNames()[kind < MediaKindNames().size() ? kind : 0];
+  const uint32_t used = device.UsedSpace();
+  const uint32_t size = device.DiscSize();
+  summary.DiscSize = BlocksAsMegabytes(size);
+  summary.UsedSpace = BlocksAsMegabytes(used) + ",  Sessions : " + std::to_string(summary.SessionCount);
+  device.SetCloseAfterCommand(true);
+  return summary;
+}
+
+} // namespace qnzb

@@ -1,0 +1,126 @@
+// qnzb-cli info, load, eject, ready and erase against a virtual recorder
+// attached in-process to a drive letter.
+
+#include <memory>
+
+#include "cli/CliContext.h"
+#include "cli/CliFixture.h"
+#include "cli/DeviceOptions.h"
+#include "engine/image/qnCDBC.h"
+#include "engine/runtime/Clock.h"
+#include "platform/ScsiPassThrough.h"
+#include "vdrive/Recorder.h"
+
+namespace qnzb::test {
+namespace {
+
+class DiscCommands : public CliTest {
+protected:
+  DiscCommands() {
+    platform::TSimulatedDrive drive;
+    drive.Device = &recorder;
+    drive.Address = platform::SCSI_ADDRESS{};
+    EXPECT_TRUE(platform::AttachSimulatedDrive('E', drive));
+  }
+  ~DiscCommands() override { platform::DetachAllSimulatedDrives(); }
+
+  void Insert(const char* medium) { recorder.Insert(*vdrive::ParseMediumName(medium)); }
+
+  // A first session of `blocks` sectors, left open for more.
+  void RecordSession(uint32_t blocks) {
+    auto run = [&](std::vector<uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction) {
+      std::array<uint8_t, 32> sense{};
+      ASSERT_EQ(recorder.Execute(cdb, data, direction, sense).Status, ScsiStatusGood);
+    };
+    // Page 05h: track at once, multi-session 11b, mode 1.
+    std::vector<uint8_t> page(60, 0);
+    page[8] = 0x05;
+    page[9] = 0x32;
+    page[10] = 0x01;
+    page[11] = 0xC4;
+    page[12] = 0x08;
+    run({0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}, page, ScsiDirection::Out);
+    std::vector<uint8_t> data(blocks * 2048u, 0x42);
+    run({0x2A, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(blocks >> 8), static_cast<uint8_t>(blocks), 0}, data,
+        ScsiDirection::Out);
+    run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
+    run({0x5B, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
+  }
+
+  TScopedEnv drives_{"QNZB_DRIVES", std::string()};
+  TScopedEnv vdrive_{"QNZB_VDRIVE", tmp.at("vdrive")};
+  vdrive::Recorder recorder;
+};
+
+TEST_F(DiscCommands, InfoShowsTheMediumAndItsSessions) {
+  Insert("cd-r");
+  RecordSession(1024);
+  const TCliRun run = Run({"info"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "Medium      : CD-R\n"
+            "Disc Size   : 703.12 MB\n"
+            "Used Space  : 24.27 MB,  Sessions : 1\n"
+            "Free Space  : 678.56 MB, Disc is Open\n"
+            " Number     Start     Size\n"
+            "  001           0      2 MB\n");
+
+  Insert("none");
+  // The engine's ready wait passes on a virtual clock.
+  const TScopedVirtualClock clock;
+  const TCliRun empty = Run({"info"});
+  EXPECT_EQ(empty.status, cli::ExitFailure);
+  EXPECT_EQ(empty.out, "");
+  EXPECT_NE(empty.err.find("qnzb-cli: no disc information: NOT READY (MEDIUM NOT PRESENT"), std::string::npos)
+      << empty.err;
+}
+
+TEST_F(DiscCommands, TrayCommands) {
+  Insert("dvd+r");
+  TCliRun run = Run({"ready"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find(">>> DRIVE IS READY\n"), std::string::npos) << run.err;
+  run = Run({"eject"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find(">>> EJECT MEDIUM COMMAND DONE.\n"), std::string::npos) << run.err;
+  run = Run({"ready"});
+  EXPECT_EQ(run.status, cli::ExitFailure);
+  EXPECT_NE(run.err.find(">>> DRIVE IS NOT READY \n"), std::string::npos) << run.err;
+  run = Run({"load", "--quiet"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Run({"ready"}).status, 0);
+}
+
+TEST_F(DiscCommands, EraseChecksTheDiscFirst) {
+  Insert("cd-r");
+  TCliRun run = Run({"erase", "--quick"});
+  EXPECT_EQ(run.status, cli::ExitFailure);
+  EXPECT_NE(run.err.find("qnzb-cli: Disc is not Erasable\n"), std::string::npos) << run.err;
+  EXPECT_EQ(recorder.State().Medium.Kind(), vdrive::MediumKind::CdR);
+
+  EXPECT_EQ(Run({"erase"}).status, cli::ExitUsage);
+  EXPECT_EQ(Run({"erase", "--quick", "--complete"}).status, cli::ExitUsage);
+
+  Insert("cd-rw");
+  RecordSession(300);
+  run = Run({"erase", "--quick", "--speed", "16X"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, ">>> ERASE PROCESS DONE\n");
+  const TCliRun info = Run({"info"});
+  EXPECT_NE(info.out.find("Sessions : 0"), std::string::npos) << info.out;
+}
+
+TEST_F(DiscCommands, NothingIsSentWhileTheDriveErases) {
+  std::ostringstream out, err;
+  cli::TCliContext context(out, err);
+  TQNZBurner burner(nullptr);
+  EXPECT_TRUE(cli::DriveIsFree(burner, context));
+  burner.Erasing = true;
+  EXPECT_FALSE(cli::DriveIsFree(burner, context));
+  burner.Erasing = false;
+  EXPECT_EQ(err.str(), "qnzb-cli: the drive is erasing: wait until the erase has ended, then try again\n");
+}
+
+} // namespace
+} // namespace qnzb::test
