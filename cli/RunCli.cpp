@@ -12,8 +12,8 @@ namespace qnzb::cli {
 namespace {
 
 // Every subcommand; a new one adds its Add function here.
-constexpr TAddCommand Commands[] = {AddBuildIsoCommand, AddDrivesCommand, AddCapsCommand, AddDiscCommands,
-                                    AddEraseCommand,    AddVDriveCommand};
+constexpr TAddCommand Commands[] = {AddBuildIsoCommand, AddBurnCommands, AddDrivesCommand,   AddCapsCommand,
+                                    AddDiscCommands,    AddSessionCommands, AddEraseCommand, AddVDriveCommand};
 
 // Platform notices (skipped links and loops) join the log while a command runs.
 class TPlatformLogRoute {

@@ -34,6 +34,16 @@ std::string BlocksAsMegabytes(uint32_t blocks) {
   return FormatFixed(blocks * 2048.0 / 1048576.0, 2, true) + " MB";
 }
 
+std::vector<std::string> SessionLines(TSCSIDevice& device) {
+  std::vector<std::string> lines;
+  const uint16_t sessions = device.SessionCount();
+  for (uint32_t session = 1; session <= sessions; ++session) {
+    device.ReadTrackInformation(session);
+    lines.push_back(SessionLine(session, device.TrackStart(), device.TrackSize()));
+  }
+  return lines;
+}
+
 TDiscSummary ReadDiscSummary(TSCSIDevice& device) {
   TDiscSummary summary;
   TSCSIDevice::TDisc disc;
@@ -45,11 +55,8 @@ TDiscSummary ReadDiscSummary(TSCSIDevice& device) {
   }
   summary.Valid = true;
   const uint8_t kind = device.MediaKind();
-  summary.SessionCount = device.SessionCount();
-  for (uint32_t session = 1; session <= summary.SessionCount; ++session) {
-    device.ReadTrackInformation(session);
-    summary.Sessions.push_back(SessionLine(session, device.TrackStart(), device.TrackSize()));
-  }
+  summary.Sessions = SessionLines(device);
+  summary.SessionCount = static_cast<uint16_t>(summary.Sessions.size());
   const uint32_t free = device.FreeSpace();
   summary.Status = device.DiscStatus();
   summary.FreeSpace = BlocksAsMegabytes(free) + ", " + StatusText(summary.Status);

@@ -29,6 +29,9 @@ struct TDiscSummary {
 // handle is closed after each command (the medium may be changed next).
 [[nodiscard]] TDiscSummary ReadDiscSummary(TSCSIDevice& device);
 
+// The session lines of the disc in the drive, one per session.
+[[nodiscard]] std::vector<std::string> SessionLines(TSCSIDevice& device);
+
 // "  001        0     2 MB": the session number (3 digits, zero-padded), its
 // start block (8 wide) and its size in MB (sectors / 512, halves to even,
 // 4 wide). Wider numbers are not cut.

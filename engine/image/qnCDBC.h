@@ -136,6 +136,24 @@ public:
   // Refused (-1, a log line, no event) while another job runs.
   int32_t BuildImageFile(const std::string& FileName, bool QuickMode);
 
+  // ---- Burning ----
+  // Burns the compilation to the loaded disc as a new session (after the
+  // last one when the disc has room for more; the earlier session named by
+  // SessionToImport read back first). Blocks until the cache's pre-fill is
+  // done. True when the writing thread started; false when the job failed
+  // before, after OnWriteDone, or (without an event, a log line) while
+  // another job runs.
+  bool StartBurn();
+  // Burns an existing image file to the disc from sector 0, byte for byte.
+  // True when the writing thread started; false after OnWriteDone when the
+  // file can't be opened or the cache failed.
+  bool BurnImageFile(const std::string& FileName);
+  // The lowest fill of the drive's buffer (percent) the running or last burn
+  // saw once the buffer had filled up; -1 when it never did.
+  std::atomic<int32_t> LowestBufferFill = -1;
+  // Counts a buffer reading of the running burn into LowestBufferFill.
+  void NoteBufferFill();
+
   // ---- Running jobs ----
   // Asks the running job to stop; safe from any thread.
   void AbortWrite();
@@ -223,6 +241,12 @@ private:
   // Starts the writing thread with `sink` over the running cache.
   bool StartWriter(std::unique_ptr<TWriteSink> sink);
   void ReportBeforeStart(const std::string& message);
+  // A disc write's preparation of the layout: the medium's kind, where the
+  // new session starts, and the import of an earlier session.
+  void PrepareDisc(TDEntry* importInto);
+  // SessionStart from the drive; false when it could not be learnt.
+  bool QuerySessionStart();
+  bool bufferFilled_ = false;  // LowestBufferFill counts from here on
 
   // The arguments of the last BuildMetadata, handed to the next PrepareImage of a job.
   bool lastImageOnly_ = true;

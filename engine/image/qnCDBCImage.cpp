@@ -68,14 +68,15 @@ uint32_t SectorsOf(int64_t bytes) { return static_cast<uint32_t>(SectorCount(byt
 
 } // namespace
 
-bool TQNZBurner::PrepareImage(bool ImageOnly, TDEntry* /*ImportInto*/) {
+bool TQNZBurner::PrepareImage(bool ImageOnly, TDEntry* ImportInto) {
   if (BootImage.empty() || !platform::FileExists(BootImage))
     Bootable = false;
   DoDebug = false;
   SessionStart = 0;
   // A disc write prepares the disc here and may start later or import a
   // session; an image-file build always starts at sector 0.
-  (void)ImageOnly;
+  if (!ImageOnly)
+    PrepareDisc(ImportInto);
 
   Layout.SortPathTableOrder();
 

@@ -1,0 +1,142 @@
+// Burning to the recorder: the disc preparation of a layout (where the new
+// session starts, which earlier session is read back), and the two burn
+// jobs: the compilation, and an existing image file.
+
+#include <algorithm>
+
+#include "engine/device/qnConst.h"
+#include "engine/image/qnCDBC.h"
+#include "engine/image/qnCDBCDiscSink.h"
+#include "engine/recording/qnCache.h"
+#include "engine/recording/qnStreamEx.h"
+#include "engine/runtime/Strings.h"
+
+namespace qnzb {
+
+namespace {
+
+constexpr int32_t CdBlockSize = 55296;   // 27 sectors
+constexpr int32_t DvdBlockSize = 65536;  // 32 sectors
+
+int32_t BlockSizeFor(uint8_t kind) {
+  return kind == MediaCdR || kind == MediaCdRw ? CdBlockSize : DvdBlockSize;
+}
+
+} // namespace
+
+bool TQNZBurner::QuerySessionStart() {
+  WaitUntilReady(10000, 500);
+  const bool finalize = FinalizeDisc;
+  FinalizeDisc = true;
+  SetWriteParameters(TestWrite, UnderrunProtection, CurrentMediaKind);
+  FinalizeDisc = finalize;
+  WaitUntilReady(10000, 500);
+
+  const uint8_t kind = CurrentMediaKind;
+  if (kind == MediaDvdRam || kind == MediaDvdPlusRw) {
+    // No sessions: the descriptors at the start tell where the last image ends.
+    SessionStart = ReadVolumeSize();
+    return true;
+  }
+  DiscInformation.fill(0);
+  ReadDiscInformation(DiscInformation);
+  if (kind == MediaDvdRwRestricted || kind == MediaDvdRwSequential) {
+    if (ReadTrackInformation(1) && TrackNextWritable() != 0)
+      SessionStart = TrackNextWritable();
+    return true;
+  }
+  if (!ReadTrackInformation(SessionCount() + 1u)) {
+    SessionStart = 0;
+    return false;
+  }
+  SessionStart = TrackNextWritable();
+  return true;
+}
+
+void TQNZBurner::PrepareDisc(TDEntry* importInto) {
+  CurrentMediaKind = MediaKind();
+  if (Appending) {
+    if (!QuerySessionStart())
+      SendDebugMessage(std::string(StatusPrefix) + "ERROR GETTING NEXT WRITABLE ADDRESS", mtPlain);
+    // A drive reporting an invalid next writable address.
+    if (SessionStart > 0xFF000000u)
+      SessionStart = 0;
+  }
+  if (SessionToImport != 0) {
+    ImportPreviousSession(static_cast<int8_t>(SessionToImport), importInto);
+    SessionImported = true;
+  } else {
+    SessionImported = false;
+  }
+}
+
+void TQNZBurner::NoteBufferFill() {
+  if (DeviceBufferSize == 0)
+    return;
+  const uint32_t free = std::min(DeviceFreeBufferSize, DeviceBufferSize);
+  const auto fill = static_cast<int32_t>(static_cast<uint64_t>(DeviceBufferSize - free) * 100 / DeviceBufferSize);
+  // The buffer starts empty: only a fall after it has filled up counts.
+  if (fill >= 90)
+    bufferFilled_ = true;
+  if (bufferFilled_ && (LowestBufferFill < 0 || fill < LowestBufferFill))
+    LowestBufferFill = fill;
+}
+
+bool TQNZBurner::StartBurn() {
+  if (JobActive()) {
+    SendDebugMessage(StatusPrefix + std::string(msgJobRunning), mtError);
+    return false;
+  }
+  if (Erasing) {
+    ReportBeforeStart("THE DRIVE IS ERASING");
+    return false;
+  }
+  LowestBufferFill = -1;
+  bufferFilled_ = false;
+  const uint8_t kind = MediaKind();
+  CurrentMediaKind = kind;
+  const int32_t blockSize = BlockSizeFor(kind);
+  if (kind == MediaDvdRwRestricted || kind == MediaDvdRwSequential)
+    PrepareRewritableDvd(*this, kind);
+  Appending = true;
+  try {
+    PrepareImage(false, lastImportInto_);
+    BuildMetadata(false, lastImportInto_);
+  } catch (const std::exception& e) {
+    Appending = false;
+    ReportBeforeStart(e.what());
+    return false;
+  }
+  Appending = false;
+  if (!StartCache(blockSize, "", 0))
+    return false;
+  return StartWriter(std::make_unique<TDiscSink>(*this, false));
+}
+
+bool TQNZBurner::BurnImageFile(const std::string& FileName) {
+  if (JobActive()) {
+    SendDebugMessage(StatusPrefix + std::string(msgJobRunning), mtError);
+    return false;
+  }
+  if (Erasing) {
+    ReportBeforeStart("THE DRIVE IS ERASING");
+    return false;
+  }
+  LowestBufferFill = -1;
+  bufferFilled_ = false;
+  const int32_t blockSize = BlockSizeFor(MediaKind());
+  int64_t bytes = 0;
+  try {
+    TFileStreamEx image(FileName, fmEngineRead);
+    bytes = image.Size();
+  } catch (const EFOpenError&) {
+    ReportBeforeStart(Format("CAN'T OPEN FILE \"%s\" OR FILE IS IN USES BY OTHER SOFTWARE", FileName.c_str()));
+    return false;
+  }
+  ImageLength = (bytes + 2047) / 2048;
+  if (!StartCache(blockSize, FileName, bytes))
+    return false;
+  return StartWriter(std::make_unique<TDiscSink>(*this, true));
+}
+
+} // namespace qnzb

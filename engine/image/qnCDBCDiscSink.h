@@ -1,0 +1,56 @@
+#pragma once
+// The recorder as the writing thread's sink: the drive's set-up before the
+// first block, WRITE (10) of every block at consecutive addresses with the
+// retries a busy drive needs, the drive buffer's polling for the progress
+// display, and the flush and closing of the track and session at the end.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/image/qnCDBCWriter.h"
+
+namespace qnzb {
+
+class TQNZBurner;
+
+class TDiscSink final : public TWriteSink {
+public:
+  // ImageFile: an image file is burnt, from sector 0 and without the
+  // descriptor rewrite of overwritable media.
+  TDiscSink(TQNZBurner& burner, bool imageFile);
+
+  // The track set-up: load, speeds, write parameters, reservation, OPC.
+  bool Start(std::string& message) override;
+  bool Write(const uint8_t* data, int32_t length, std::string& message) override;
+  // Flush, close the track and session as the medium needs, reset the drive.
+  bool Finish(std::string& message) override;
+  // Flush only: an aborted or failed session is left open.
+  void Fail() override;
+
+private:
+  bool WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::string& message);
+  bool RewriteDescriptors(int32_t length, std::string& message);
+  void Flush();
+  void Close();
+  void CloseCdSession();
+
+  TQNZBurner& burner_;
+  const bool imageFile_;
+  uint8_t kind_ = 0;
+  bool pollingOn_ = false;
+  int32_t pollCountdown_ = 5;
+  int32_t retries_ = 0;
+  uint32_t sessionNumber_ = 1;
+  uint32_t sectorsWritten_ = 0;
+  bool firstBlock_ = true;
+  // Every WRITE goes out from here, so a short last block on DVD is sent
+  // with zeros after its data.
+  std::vector<uint8_t> buffer_;
+};
+
+// Formats a DVD-RW for writing (quick format of a sequential disc, quick
+// grow of a restricted overwrite one) and waits for the background format.
+void PrepareRewritableDvd(TQNZBurner& burner, uint8_t kind);
+
+} // namespace qnzb
