@@ -21,11 +21,21 @@ configure: deps $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The main job: the sample compilation built into an image, then listed by an
-# independent reader.
+# The main job: the sample compilation burnt onto a blank CD-R in the virtual
+# recorder, a second session appended that carries the first one's files
+# over, then what the disc holds: its summary, its sessions and both trees.
+DEMO       := $(BUILD)/demo
+DEMO_CLI   := QNZB_VDRIVE=$(DEMO)/vdrive QNZB_INI=$(DEMO)/QNZB.ini QNZB_DRIVES= $(BUILD)/bin/qnzb-cli
 demo: build
-	$(BUILD)/bin/qnzb-cli build-iso $(BUILD)/demo.iso samples/compilation
-	xorriso -indev $(BUILD)/demo.iso -find / -exec lsdl --
+	rm -rf $(DEMO) && mkdir -p $(DEMO)
+	$(DEMO_CLI) vdrive insert cd-r
+	$(DEMO_CLI) burn --virtual samples/compilation
+	$(DEMO_CLI) burn --virtual --import-session -1 samples/second-session
+	$(DEMO_CLI) info --virtual
+	$(DEMO_CLI) sessions --virtual
+	$(DEMO_CLI) ls --virtual --session 1
+	$(DEMO_CLI) ls --virtual --session 2
+	$(DEMO_CLI) ls --virtual --session 2 docs
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -92,13 +92,21 @@ std::optional<TFound> Resolve(TQNZBurner& burner, const std::string& path) {
   return found;
 }
 
+// A file's name as it was on the source disk: the disc's long name of a file
+// without an extension carries a full stop at its end.
+std::string LocalName(const TFEntry& entry) {
+  if (!entry.IsDirectory() && entry.LongName.size() > 1 && entry.LongName.ends_with('.'))
+    return entry.LongName.substr(0, entry.LongName.size() - 1);
+  return entry.LongName;
+}
+
 std::string EntryLine(const TFEntry& entry) {
   const std::string when = FormatDateTime("yyyy-mm-dd hh:nn:ss", entry.DateTime);
   if (entry.IsDirectory())
-    return when + "  " + std::string(12, ' ') + "  " + entry.LongName + "/";
+    return when + "  " + std::string(12, ' ') + "  " + LocalName(entry) + "/";
   std::string size = std::to_string(entry.IsoSize);
   size.insert(0, size.size() < 12 ? 12 - size.size() : 0, ' ');
-  return when + "  " + size + "  " + entry.LongName;
+  return when + "  " + size + "  " + LocalName(entry);
 }
 
 int List(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
@@ -138,7 +146,7 @@ bool ExtractTree(TQNZBurner& burner, TFEntry* entry, TDEntry* dir, const fs::pat
   }
   bool ok = true;
   for (TFEntry* e = dir->FirstEntry; e != nullptr; e = e->Next)
-    ok = ExtractTree(burner, e, e->IsDirectory() ? e->Dir : nullptr, target / e->LongName, context, files) && ok;
+    ok = ExtractTree(burner, e, e->IsDirectory() ? e->Dir : nullptr, target / LocalName(*e), context, files) && ok;
   return ok;
 }
 
@@ -154,7 +162,7 @@ int Extract(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) 
   // Into an existing folder: under the entry's own name.
   std::error_code ec;
   if (found->Entry != nullptr && fs::is_directory(target, ec))
-    target /= found->Entry->LongName;
+    target /= LocalName(*found->Entry);
   int files = 0;
   const bool ok = ExtractTree(burner, found->Entry, found->Dir, target, context, files);
   if (ok)
