@@ -86,6 +86,7 @@ bool TDiscSink::Start(std::string& /*message*/) {
   b.WaitUntilReady(10000, 1000);
 
   const uint16_t speed = b.CurrentWriteSpeed();
+  speed_ = speed;
   // Written with no next session allowed; the closing sets the final field.
   const bool finalize = b.FinalizeDisc;
   b.FinalizeDisc = true;
@@ -144,6 +145,21 @@ bool TDiscSink::RewriteDescriptors(int32_t length, std::string& message) {
   }
 }
 
+uint32_t TDiscSink::BusyPause(int32_t length) {
+  TQNZBurner& b = burner_;
+  // A drive whose buffer is full answers LONG WRITE IN PROGRESS until the
+  // recording has made room for the block: waiting the usual 600 ms there
+  // would let a fast drive run dry, so wait just as long as that takes.
+  const bool longWrite = b.LastSense[12] == AscNotReady && b.LastSense[13] == 0x08;
+  const auto needed = static_cast<uint32_t>(length);
+  if (longWrite && speed_ > 0 && b.ReadBufferCapacity() && b.DeviceBufferSize >= needed &&
+      b.DeviceFreeBufferSize < needed) {
+    // Speeds are KB/s of 1000 bytes: bytes per millisecond.
+    return std::clamp<uint32_t>((needed - b.DeviceFreeBufferSize) / speed_ + 1, 1, BusyPauseMs);
+  }
+  return BusyPauseMs;
+}
+
 bool TDiscSink::WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::string& message) {
   TQNZBurner& b = burner_;
   // The drive buffer is read at the 6th block and every 5th after it; one
@@ -154,6 +170,7 @@ bool TDiscSink::WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::
   }
   --pollCountdown_;
   retries_ = 0;
+  busyMs_ = 0;
   const std::span<const uint8_t> bytes(data, static_cast<size_t>(length));
   for (;;) {
     if (AbortRequested) {
@@ -166,8 +183,12 @@ bool TDiscSink::WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::
       message = "WRITER ERROR [" + b.LastErrorText + "]";
       return false;
     }
-    Sleep(BusyPauseMs);
-    if (++retries_ >= MaxBusyRetries) {
+    const uint32_t pause = BusyPause(static_cast<int32_t>(bytes.size()));
+    Sleep(pause);
+    // The drive gets 10,000 pauses of 600 ms (about 100 minutes) in all.
+    busyMs_ += pause;
+    ++retries_;
+    if (busyMs_ >= uint64_t{MaxBusyRetries} * BusyPauseMs) {
       message = "WRITER BUSY/BUFFER FULL";
       return false;
     }

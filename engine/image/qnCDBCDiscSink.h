@@ -30,6 +30,8 @@ public:
 
 private:
   bool WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::string& message);
+  // How long to wait before a busy drive is sent the block again.
+  uint32_t BusyPause(int32_t length);
   bool RewriteDescriptors(int32_t length, std::string& message);
   void Flush();
   void Close();
@@ -41,6 +43,8 @@ private:
   bool pollingOn_ = false;
   int32_t pollCountdown_ = 5;
   int32_t retries_ = 0;
+  uint64_t busyMs_ = 0;   // paused for the current block
+  uint16_t speed_ = 0;    // KB/s the drive writes at, i.e. bytes per ms
   uint32_t sessionNumber_ = 1;
   uint32_t sectorsWritten_ = 0;
   bool firstBlock_ = true;

@@ -1,0 +1,157 @@
+// A burn must keep a fast recorder busy: the virtual recorder in its
+// real-time mode (a 2 MiB buffer drained at the write speed, underruns
+// counted) is burnt at its top speeds, 40x CD (7,056 KB/s) and 16x DVD
+// (22,160 KB/s), from the benchmark trees, through the whole engine: layout,
+// read-ahead cache, writing thread, WRITE (10) with the buffer polls. Reported
+// per run: the rate from the first block to the end of data against the set
+// speed, the underruns, and the lowest drive buffer fill the burn's own polls
+// saw once the buffer had filled.
+//
+//   build/bench/bench_burn_realtime [cd:many] [dvd:many] [dvd:big] [cd:big] ...
+//
+// Trees come from the image build benchmark (bench/build-iso-compare.sh makes
+// them under $QNZB_BENCH_DIR/corpus, default /tmp/qnzb-bench). A tree larger
+// than the medium gets a disc of its size: the rate, not the capacity, is
+// measured. The disc image is kept under $QNZB_BENCH_DIR/burn and removed after
+// each run.
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/device/Transport.h"
+#include "engine/image/qnCDBC.h"
+#include "engine/runtime/Thread.h"
+#include "platform/ScsiPassThrough.h"
+#include "vdrive/Media.h"
+#include "vdrive/Recorder.h"
+
+namespace fs = std::filesystem;
+using namespace qnzb;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string BenchDir() {
+  const char* dir = std::getenv("QNZB_BENCH_DIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp/qnzb-bench";
+}
+
+uint64_t TreeBytes(const fs::path& tree) {
+  uint64_t bytes = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(tree))
+    if (entry.is_regular_file())
+      bytes += entry.file_size();
+  return bytes;
+}
+
+struct TResult {
+  double Seconds = 0;
+  uint64_t Bytes = 0;
+  uint32_t Underruns = 0;
+  int32_t LowestFill = -1;
+  std::string Error;
+};
+
+TResult Burn(const std::string& medium, const fs::path& tree, const fs::path& work) {
+  TResult result;
+  fs::remove_all(work);
+  fs::create_directories(work);
+  std::string error;
+  auto recorder = vdrive::Recorder::Open(work.string(), error);
+  if (!recorder) {
+    result.Error = "cannot open the recorder: " + error;
+    return result;
+  }
+  vdrive::DriveConfig config;
+  config.Time.RealTime = true;
+  recorder->SetConfig(config);
+  const uint64_t sectors = TreeBytes(tree) / 2048 + 200000;  // room for the tree and its metadata
+  const vdrive::MediumChoice choice = *vdrive::ParseMediumName(medium == "cd" ? "cd-r" : "dvd+r");
+  const uint32_t nominal = vdrive::Traits(choice.Kind).NominalCapacity;
+  recorder->Insert(choice, sectors > nominal ? static_cast<uint32_t>(sectors) : 0);
+
+  platform::TSimulatedDrive drive;
+  drive.Device = recorder.get();
+  drive.Address = platform::SCSI_ADDRESS{};
+  platform::AttachSimulatedDrive('V', drive);
+  {
+    TQNZBurner burner(nullptr);
+    burner.OnDebugMessage = [](TObject*, const std::string& line, uint8_t type) {
+      if (type == 4)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    };
+    if (!burner.InitializeTransport(true, "") || burner.DeviceList.empty()) {
+      result.Error = "no drive";
+    } else {
+      burner.SelectDevice(burner.DeviceList[0]);
+      burner.SetWriteSpeed(0);  // the drive's fastest
+      burner.ResetLayout(600000, 20000);
+      burner.AddFolder(burner.RootDir(), tree.string() + "/", "*.*", 0xFF, true, false, false);
+
+      std::atomic<bool> ended = false;
+      Clock::time_point firstBlock{}, endOfData{};
+      burner.OnFinalizingTrack = [&](TObject*) { endOfData = Clock::now(); };
+      burner.OnWriteDone = [&](TObject*, const std::string& text) {
+        result.Error = text;
+        ended = true;
+      };
+      if (burner.StartBurn()) {
+        while (!ended) {
+          TThread::CheckSynchronize(1);
+          if (firstBlock == Clock::time_point{} && burner.BytesWritten() > 0)
+            firstBlock = Clock::now();
+        }
+      }
+      result.Seconds = std::chrono::duration<double>(endOfData - firstBlock).count();
+      result.Bytes = static_cast<uint64_t>(burner.TrackLength()) * 2048;
+      result.LowestFill = burner.LowestBufferFill;
+      result.Underruns = recorder->Underruns();
+    }
+  }
+  platform::DetachAllSimulatedDrives();
+  CloseTransport();
+  recorder.reset();
+  fs::remove_all(work);
+  return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  TThread::SetMainThread();
+  setenv("QNZB_DRIVES", "", 1);
+  std::vector<std::string> runs(argv + 1, argv + argc);
+  if (runs.empty())
+    runs = {"cd:many", "dvd:many", "dvd:big", "cd:big"};
+  const fs::path base = BenchDir();
+  std::printf("| Medium | Tree | Set speed KB/s | Achieved KB/s | Achieved / set | Underruns | Lowest buffer fill |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+  int status = 0;
+  for (const std::string& run : runs) {
+    const std::string medium = run.substr(0, run.find(':'));
+    const std::string tree = run.substr(run.find(':') + 1);
+    const fs::path source = base / "corpus" / tree;
+    if (!fs::is_directory(source)) {
+      std::fprintf(stderr, "no tree %s (run bench/build-iso-compare.sh once to make it)\n", source.c_str());
+      return 1;
+    }
+    const uint32_t speed = medium == "cd" ? 7056 : 22160;
+    const TResult r = Burn(medium, source, base / "burn");
+    if (!r.Error.empty()) {
+      std::fprintf(stderr, "%s %s: %s\n", medium.c_str(), tree.c_str(), r.Error.c_str());
+      status = 1;
+      continue;
+    }
+    const double achieved = r.Bytes / r.Seconds / 1000.0;
+    std::printf("| %s | %s | %u | %.0f | %.3f | %u | %s |\n", medium == "cd" ? "CD-R 40x" : "DVD+R 16x", tree.c_str(),
+                speed, achieved, achieved / speed, r.Underruns,
+                r.LowestFill < 0 ? "never full" : (std::to_string(r.LowestFill) + "%").c_str());
+    std::fflush(stdout);
+  }
+  return status;
+}
