@@ -203,3 +203,52 @@ TEST(DiscSummaryText, SessionLinesAndSizes) {
 
 } // namespace
 } // namespace qnzb::test
+
+namespace qnzb::test {
+namespace {
+
+// Blank media of every kind, then one recorded session on those that keep
+// sessions: the space queries add up and never exceed the disc.
+TEST_F(DiscInfoTest, SpaceOfEveryMediumBeforeAndAfterASession) {
+  const struct {
+    const char* Medium;
+    uint32_t Size;
+    bool Sessions;
+  } cases[] = {
+      {"cd-rw", AtipLeadOut80Min, true},        {"dvd-r", vdrive::DvdCapacity, true},
+      {"dvd-rw", vdrive::DvdCapacity, true},    {"dvd+r", vdrive::DvdCapacity, true},
+      {"dvd+rw-formatted", vdrive::DvdCapacity, false}, {"dvd-ram", vdrive::DvdRamCapacity, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Medium);
+    Insert(c.Medium);
+    EXPECT_EQ(device.DiscSize(), c.Size);
+    EXPECT_EQ(device.UsedSpace(), 0u);
+    const uint32_t blankFree = device.FreeSpace();
+    EXPECT_GT(blankFree, 0u);
+    EXPECT_LE(blankFree, c.Size);
+    EXPECT_NE(device.DiscStatus(), -1);
+    if (!c.Sessions)
+      continue;
+
+    RecordSession(0, 2048, 0x44);
+    EXPECT_EQ(device.SessionCount(), 1);
+    EXPECT_EQ(device.DiscStatus(), 1);
+    const uint32_t free = device.FreeSpace();
+    EXPECT_LT(free, blankFree);
+    EXPECT_LE(device.UsedSpace() + free, c.Size);
+    EXPECT_EQ(device.DiscSize(), c.Size);
+  }
+}
+
+// A restricted-overwrite DVD-RW is one track over the formatted area: the
+// track counts as used, whatever it holds.
+TEST_F(DiscInfoTest, RestrictedOverwriteDvdRw) {
+  Insert("dvd-rw-ro");
+  EXPECT_EQ(device.MediaKind(), MediaDvdRwRestricted);
+  EXPECT_EQ(device.DiscSize(), vdrive::DvdCapacity);
+  EXPECT_EQ(device.UsedSpace() + device.FreeSpace(), vdrive::DvdCapacity);
+}
+
+} // namespace
+} // namespace qnzb::test
