@@ -40,7 +40,7 @@ bool TQNZBurner::QuerySessionStart() {
   }
   DiscInformation.fill(0);
   ReadDiscInformation(DiscInformation);
-  if (kind == MediaDvdRwRestricted || kind == MediaDvdRwSequential) {
+  if (kind == MediaDvdRwRestricted) {
     if (ReadTrackInformation(1) && TrackNextWritable() != 0)
       SessionStart = TrackNextWritable();
     return true;
@@ -96,7 +96,10 @@ bool TQNZBurner::StartBurn() {
   const uint8_t kind = MediaKind();
   CurrentMediaKind = kind;
   const int32_t blockSize = BlockSizeFor(kind);
-  if (kind == MediaDvdRwRestricted || kind == MediaDvdRwSequential)
+  // The quick format makes a sequential DVD-RW an overwritable one and
+  // erases it: only a blank one is formatted. One that holds sessions is
+  // written on like a DVD-R, after its last session.
+  if (kind == MediaDvdRwRestricted || (kind == MediaDvdRwSequential && DiscStatus() == 0))
     PrepareRewritableDvd(*this, kind);
   Appending = true;
   try {

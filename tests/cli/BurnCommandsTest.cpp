@@ -106,5 +106,42 @@ TEST_F(BurnCommands, ImageBurnGoesToTheStartOfABlankDisc) {
   }));
 }
 
+// A sequential DVD-RW that already holds a session (written by another
+// program) is not quick-formatted, which would erase it: the burn goes after
+// its last session.
+TEST_F(BurnCommands, ASequentialDvdRwWithASessionIsAppendedToNotErased) {
+  recorder.Insert(*vdrive::ParseMediumName("dvd-rw"));
+  auto run = [&](std::vector<uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction) {
+    std::array<uint8_t, 32> sense{};
+    ASSERT_EQ(recorder.Execute(cdb, data, direction, sense).Status, ScsiStatusGood)
+        << std::hex << int(sense[2] & 0x0F) << "/" << int(sense[12]) << "/" << int(sense[13]);
+  };
+  // Page 05h: incremental writing, multi-session 11b, fixed packets of 16.
+  std::vector<uint8_t> page(60, 0);
+  page[8] = 0x05;
+  page[9] = 0x32;
+  page[10] = 0x20;
+  page[11] = 0xC5;
+  page[12] = 0x08;
+  page[13] = 16;
+  page[21] = 16;
+  run({0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}, page, ScsiDirection::Out);
+  std::vector<uint8_t> data(32 * 2048, 0x5A);
+  run({0x2A, 0, 0, 0, 0, 0, 0, 0, 32, 0}, data, ScsiDirection::Out);
+  run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
+  run({0x5B, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
+
+  const TCliRun burn = Run({"burn", tmp.at("two")});
+  ASSERT_EQ(burn.status, 0) << burn.err;
+  EXPECT_FALSE(recorder.State().Medium.Restricted());
+  std::vector<uint8_t> first(32 * 2048);
+  ASSERT_TRUE(recorder.ReadBlocks(0, first));
+  EXPECT_EQ(first, data);
+  const TCliRun sessions = Run({"sessions"});
+  EXPECT_NE(sessions.out.find("\n  002 "), std::string::npos) << sessions.out;
+  const TCliRun list = Run({"ls", "--session", "2"});
+  EXPECT_NE(list.out.find("  c.txt\n"), std::string::npos) << list.out << list.err;
+}
+
 } // namespace
 } // namespace qnzb::test
