@@ -109,14 +109,20 @@ std::string EntryLine(const TFEntry& entry) {
   return when + "  " + size + "  " + LocalName(entry);
 }
 
-int List(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
+// The session read back and PATH found in it; nullopt after reporting why.
+std::optional<TFound> FindInSession(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
   if (!LoadSession(burner, args.Session, context))
-    return ExitFailure;
-  const std::optional<TFound> found = Resolve(burner, args.Path);
-  if (!found) {
+    return std::nullopt;
+  std::optional<TFound> found = Resolve(burner, args.Path);
+  if (!found)
     context.Error("not in session " + std::to_string(args.Session) + ": " + args.Path);
+  return found;
+}
+
+int List(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
+  const std::optional<TFound> found = FindInSession(burner, args, context);
+  if (!found)
     return ExitFailure;
-  }
   if (found->Dir == nullptr) {
     context.Result(EntryLine(*found->Entry));
     return 0;
@@ -151,13 +157,9 @@ bool ExtractTree(TQNZBurner& burner, TFEntry* entry, TDEntry* dir, const fs::pat
 }
 
 int Extract(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
-  if (!LoadSession(burner, args.Session, context))
+  const std::optional<TFound> found = FindInSession(burner, args, context);
+  if (!found)
     return ExitFailure;
-  const std::optional<TFound> found = Resolve(burner, args.Path);
-  if (!found) {
-    context.Error("not in session " + std::to_string(args.Session) + ": " + args.Path);
-    return ExitFailure;
-  }
   fs::path target = args.Target;
   // Into an existing folder: under the entry's own name.
   std::error_code ec;

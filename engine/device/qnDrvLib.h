@@ -257,6 +257,10 @@ public:
   bool LoadMedium();
   bool EjectMedium();
   bool CheckReady();
+  // After a blank or a burn: data write parameters (test write and underrun
+  // protection off), the slowest write speed, the head to the start, the
+  // tray unlocked and loaded. Results are not looked at.
+  void ReturnToIdle();
 
   // ==== Blanking ====
   // Starts erasing a rewritable medium (BlankType 0 complete, 1 quick) and

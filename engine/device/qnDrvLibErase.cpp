@@ -189,13 +189,7 @@ void TEraseThread::Execute() {
     ReinitializeTransport();
   Burner.eraseProgress_ = 100;
 
-  Burner.SetWriteParameters(false, false, MediaCdRom);
-  Burner.SetCdSpeed(Burner.MaxReadSpeed(), 2);
-  Burner.RezeroUnit();
-  Burner.AllowMediumRemoval(true);
-  Burner.StartStopUnit(false);
-  Burner.RezeroUnit();
-  Burner.TestUnitReady(5000);
+  Burner.ReturnToIdle();
 
   Burner.Erasing = false;
   // The last use of the component: once the report has run, the component

@@ -94,6 +94,16 @@ bool TSCSIDevice::EjectMedium() {
   return ok;
 }
 
+void TSCSIDevice::ReturnToIdle() {
+  SetWriteParameters(false, false, MediaCdRom);
+  SetCdSpeed(MaxReadSpeed(), 2);
+  RezeroUnit();
+  AllowMediumRemoval(true);
+  StartStopUnit(false);
+  RezeroUnit();
+  TestUnitReady(5000);
+}
+
 bool TSCSIDevice::CheckReady() {
   const bool ok = TestUnitReady(5000);
   SendDebugMessage(ok ? ">>> DRIVE IS READY" : ">>> DRIVE IS NOT READY ", 0);

@@ -246,6 +246,9 @@ private:
   void PrepareDisc(TDEntry* importInto);
   // SessionStart from the drive; false when it could not be learnt.
   bool QuerySessionStart();
+  // False (logged, or reported through OnWriteDone) while a job or an erase
+  // runs; otherwise resets the burn's buffer statistics.
+  bool BurnMayStart();
   bool bufferFilled_ = false;  // LowestBufferFill counts from here on
 
   // The arguments of the last BuildMetadata, handed to the next PrepareImage of a job.

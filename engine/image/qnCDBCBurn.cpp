@@ -43,6 +43,11 @@ bool TQNZBurner::QuerySessionStart() {
   if (kind == MediaDvdRwRestricted) {
     if (ReadTrackInformation(1) && TrackNextWritable() != 0)
       SessionStart = TrackNextWritable();
+    else if (kind == MediaDvdRwRestricted)
+      // A fully formatted restricted-overwrite disc has no next writable
+      // address; starting at 0 would overwrite the files the new session
+      // carries over. Its descriptors tell where the last image ends.
+      SessionStart = ReadVolumeSize();
     return true;
   }
   if (!ReadTrackInformation(SessionCount() + 1u)) {
@@ -82,17 +87,24 @@ void TQNZBurner::NoteBufferFill() {
     LowestBufferFill = fill;
 }
 
-bool TQNZBurner::StartBurn() {
+bool TQNZBurner::BurnMayStart() {
   if (JobActive()) {
     SendDebugMessage(StatusPrefix + std::string(msgJobRunning), mtError);
     return false;
   }
+  // One command at a time on a drive: a blank still runs.
   if (Erasing) {
     ReportBeforeStart("THE DRIVE IS ERASING");
     return false;
   }
   LowestBufferFill = -1;
   bufferFilled_ = false;
+  return true;
+}
+
+bool TQNZBurner::StartBurn() {
+  if (!BurnMayStart())
+    return false;
   const uint8_t kind = MediaKind();
   CurrentMediaKind = kind;
   const int32_t blockSize = BlockSizeFor(kind);
@@ -117,16 +129,8 @@ bool TQNZBurner::StartBurn() {
 }
 
 bool TQNZBurner::BurnImageFile(const std::string& FileName) {
-  if (JobActive()) {
-    SendDebugMessage(StatusPrefix + std::string(msgJobRunning), mtError);
+  if (!BurnMayStart())
     return false;
-  }
-  if (Erasing) {
-    ReportBeforeStart("THE DRIVE IS ERASING");
-    return false;
-  }
-  LowestBufferFill = -1;
-  bufferFilled_ = false;
   const int32_t blockSize = BlockSizeFor(MediaKind());
   int64_t bytes = 0;
   try {

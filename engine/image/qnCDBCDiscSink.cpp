@@ -296,13 +296,7 @@ bool TDiscSink::Finish(std::string& /*message*/) {
   b.WaitUntilReady(240000, 5000);
   if (kind_ != MediaDvdRam)
     b.ReadBufferCapacity();
-  b.SetWriteParameters(false, false, MediaCdRom);
-  b.SetCdSpeed(b.MaxReadSpeed(), 2);
-  b.RezeroUnit();
-  b.AllowMediumRemoval(true);
-  b.StartStopUnit(false);
-  b.RezeroUnit();
-  b.TestUnitReady(5000);
+  b.ReturnToIdle();
   return true;
 }
 

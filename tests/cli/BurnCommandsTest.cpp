@@ -6,6 +6,7 @@
 
 #include "cli/CliContext.h"
 #include "cli/CliFixture.h"
+#include "cli/RawSession.h"
 #include "engine/runtime/Clock.h"
 #include "platform/ScsiPassThrough.h"
 #include "vdrive/Recorder.h"
@@ -111,25 +112,9 @@ TEST_F(BurnCommands, ImageBurnGoesToTheStartOfABlankDisc) {
 // its last session.
 TEST_F(BurnCommands, ASequentialDvdRwWithASessionIsAppendedToNotErased) {
   recorder.Insert(*vdrive::ParseMediumName("dvd-rw"));
-  auto run = [&](std::vector<uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction) {
-    std::array<uint8_t, 32> sense{};
-    ASSERT_EQ(recorder.Execute(cdb, data, direction, sense).Status, ScsiStatusGood)
-        << std::hex << int(sense[2] & 0x0F) << "/" << int(sense[12]) << "/" << int(sense[13]);
-  };
-  // Page 05h: incremental writing, multi-session 11b, fixed packets of 16.
-  std::vector<uint8_t> page(60, 0);
-  page[8] = 0x05;
-  page[9] = 0x32;
-  page[10] = 0x20;
-  page[11] = 0xC5;
-  page[12] = 0x08;
-  page[13] = 16;
-  page[21] = 16;
-  run({0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}, page, ScsiDirection::Out);
-  std::vector<uint8_t> data(32 * 2048, 0x5A);
-  run({0x2A, 0, 0, 0, 0, 0, 0, 0, 32, 0}, data, ScsiDirection::Out);
-  run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
-  run({0x5B, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
+  // Incremental writing, multi-session 11b, fixed packets of 16.
+  WriteRawSession(recorder, 0x20, 0xC5, 16, 32, 0x5A);
+  const std::vector<uint8_t> data(32 * 2048, 0x5A);
 
   const TCliRun burn = Run({"burn", tmp.at("two")});
   ASSERT_EQ(burn.status, 0) << burn.err;

@@ -5,6 +5,7 @@
 
 #include "cli/CliContext.h"
 #include "cli/CliFixture.h"
+#include "cli/RawSession.h"
 #include "cli/DeviceOptions.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Clock.h"
@@ -26,26 +27,8 @@ protected:
 
   void Insert(const char* medium) { recorder.Insert(*vdrive::ParseMediumName(medium)); }
 
-  // A first session of `blocks` sectors, left open for more.
-  void RecordSession(uint32_t blocks) {
-    auto run = [&](std::vector<uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction) {
-      std::array<uint8_t, 32> sense{};
-      ASSERT_EQ(recorder.Execute(cdb, data, direction, sense).Status, ScsiStatusGood);
-    };
-    // Page 05h: track at once, multi-session 11b, mode 1.
-    std::vector<uint8_t> page(60, 0);
-    page[8] = 0x05;
-    page[9] = 0x32;
-    page[10] = 0x01;
-    page[11] = 0xC4;
-    page[12] = 0x08;
-    run({0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}, page, ScsiDirection::Out);
-    std::vector<uint8_t> data(blocks * 2048u, 0x42);
-    run({0x2A, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(blocks >> 8), static_cast<uint8_t>(blocks), 0}, data,
-        ScsiDirection::Out);
-    run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
-    run({0x5B, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, {}, ScsiDirection::None);
-  }
+  // A first session of `blocks` sectors written track at once, left open for more.
+  void RecordSession(uint16_t blocks) { WriteRawSession(recorder, 0x01, 0xC4, 0, blocks, 0x42); }
 
   TScopedEnv drives_{"QNZB_DRIVES", std::string()};
   TScopedEnv vdrive_{"QNZB_VDRIVE", tmp.at("vdrive")};

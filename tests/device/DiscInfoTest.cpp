@@ -86,13 +86,7 @@ TEST_F(DiscInfoTest, FailingReadCapacityFallsBackToTrackInformation) {
   RecordSession(0, 300, 0x11, true);
   const uint32_t used = device.UsedSpace();
   EXPECT_GT(used, 0u);
-  vdrive::FaultPlan plan;
-  vdrive::FaultRule rule;
-  rule.Opcode = 0x25;
-  rule.Kind = vdrive::FaultKind::MediumError;
-  rule.Times = 0;
-  plan.Add(rule);
-  recorder->SetFaultPlan(plan);
+  Fail(0x25, vdrive::FaultKind::MediumError, 0);
   // A closed disc has no next track: with READ CAPACITY gone nothing is left.
   EXPECT_EQ(device.UsedSpace(), 0u);
   EXPECT_EQ(device.SessionCount(), 1);

@@ -54,6 +54,17 @@ protected:
 
   void Use(const vdrive::DriveConfig& config) { recorder->SetConfig(config); }
 
+  // Makes the recorder fail `opcode` with `kind`, `times` times (0: for good).
+  void Fail(uint8_t opcode, vdrive::FaultKind kind, uint32_t times = 1) {
+    vdrive::FaultPlan plan;
+    vdrive::FaultRule rule;
+    rule.Opcode = opcode;
+    rule.Kind = kind;
+    rule.Times = times;
+    plan.Add(rule);
+    recorder->SetFaultPlan(plan);
+  }
+
   // Opcodes sent since the last call.
   std::vector<uint8_t> Opcodes() {
     std::vector<uint8_t> codes;

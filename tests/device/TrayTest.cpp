@@ -89,12 +89,7 @@ TEST_F(TrayTest, LoadEjectAndReady) {
   ForgetSent();
   EXPECT_TRUE(device.EjectMedium());
   EXPECT_EQ(Opcodes(), (Codes{0x35, 0x1E, 0x1B}));
-  vdrive::FaultPlan plan;
-  vdrive::FaultRule rule;
-  rule.Opcode = 0x1B;
-  rule.Kind = vdrive::FaultKind::MediumError;
-  plan.Add(rule);
-  recorder->SetFaultPlan(plan);
+  Fail(0x1B, vdrive::FaultKind::MediumError);
   Log.clear();
   EXPECT_FALSE(device.EjectMedium());
   EXPECT_EQ(Log, (std::vector<std::string>{"0 >>> EJECT MEDIUM COMMAND FAILED."}));

@@ -98,12 +98,7 @@ TEST_F(WriteParametersTest, DvdRamTakesNoPageAndAFailedReadSendsNothing) {
   EXPECT_TRUE(device.SetWriteParameters(false, false, MediaDvdRam));
   EXPECT_TRUE(Opcodes().empty());
 
-  vdrive::FaultPlan plan;
-  vdrive::FaultRule rule;
-  rule.Opcode = 0x5A;
-  rule.Kind = vdrive::FaultKind::MediumError;
-  plan.Add(rule);
-  recorder->SetFaultPlan(plan);
+  Fail(0x5A, vdrive::FaultKind::MediumError);
   EXPECT_FALSE(device.SetWriteParameters(false, false, MediaCdR));
   EXPECT_EQ(Opcodes(), std::vector<uint8_t>{0x5A});
 }
