@@ -35,6 +35,7 @@ struct TBurnFlags {
   bool CloseDisc = false;
   bool NoOpc = false;
   std::optional<int> ImportSession;  // 0 none, -1 the last
+  bool Replace = false;              // a file whose name the carried-over session holds replaces it
 };
 
 struct TBurnArgs {
@@ -91,6 +92,8 @@ int Burn(TQNZBurner& burner, const TBurnArgs& args, TCliContext& context) {
   ApplyBurnFlags(burner, args.Burn);
   if (args.Burn.ImportSession)
     options.SessionToImport = static_cast<int8_t>(*args.Burn.ImportSession);
+  if (args.Burn.Replace)
+    burner.ReplaceFile = true;
   if (burner.Bootable && !platform::FileExists(burner.BootImage))
     context.Warning("boot image not found, burning without a boot record: " + burner.BootImage);
 
@@ -154,6 +157,9 @@ void AddBurnCommands(CLI::App& app, TCliContext& context) {
   burn->add_option("--import-session", args->Burn.ImportSession,
                    "Carry the files of session N of the disc over into the new session (-1: the last)")
       ->check(CLI::Range(-1, 99));
+  burn->add_flag("--replace", args->Burn.Replace,
+                 "A file whose name is already in the carried-over session replaces it (default: the earlier one "
+                 "stays)");
   burn->callback([args, &context] {
     context.ExitCode = RunOnDrive(context, args->Burn.Device, [&](TQNZBurner& burner) {
       try {

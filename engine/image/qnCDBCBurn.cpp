@@ -43,11 +43,12 @@ bool TQNZBurner::QuerySessionStart() {
   if (kind == MediaDvdRwRestricted) {
     if (ReadTrackInformation(1) && TrackNextWritable() != 0)
       SessionStart = TrackNextWritable();
-    else if (kind == MediaDvdRwRestricted)
+    else
       // A fully formatted restricted-overwrite disc has no next writable
       // address; starting at 0 would overwrite the files the new session
-      // carries over. Its descriptors tell where the last image ends.
-      SessionStart = ReadVolumeSize();
+      // carries over. Its descriptors tell where the last image ends, and
+      // the disc records whole ECC blocks of 16 sectors from there.
+      SessionStart = (ReadVolumeSize() + 15u) / 16u * 16u;
     return true;
   }
   if (!ReadTrackInformation(SessionCount() + 1u)) {

@@ -196,7 +196,6 @@ bool TDiscSink::WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::
 }
 
 bool TDiscSink::Write(const uint8_t* data, int32_t length, std::string& message) {
-  TQNZBurner& b = burner_;
   if (firstBlock_) {
     firstBlock_ = false;
     // Overwritable media keep no sessions: the newest descriptors go to the
@@ -206,17 +205,31 @@ bool TDiscSink::Write(const uint8_t* data, int32_t length, std::string& message)
     if (!imageFile_ && overwritable && !RewriteDescriptors(length, message))
       return false;
   }
-  int32_t n = length;
-  if (!imageFile_ && !IsCdRecordable(kind_) && length < FullBlock) {
-    // DVDs are written in whole 32-sector blocks: zeros after the data.
-    std::copy_n(data, length, buffer_.begin());
-    std::fill(buffer_.begin() + length, buffer_.end(), uint8_t{0});
-    data = buffer_.data();
-    n = FullBlock;
+  if (imageFile_ || IsCdRecordable(kind_))
+    return WriteNext(data, length, message);
+  // DVDs are written in whole 32-sector blocks at consecutive addresses. A
+  // short block before the end of the stream is completed from the next
+  // one: padded with zeros instead, it would move every later sector and
+  // overrun the track reserved on a DVD-R.
+  while (length > 0) {
+    const int32_t take = std::min(length, FullBlock - pending_);
+    std::copy_n(data, take, buffer_.begin() + pending_);
+    pending_ += take;
+    data += take;
+    length -= take;
+    if (pending_ == FullBlock) {
+      pending_ = 0;
+      if (!WriteNext(buffer_.data(), FullBlock, message))
+        return false;
+    }
   }
-  if (!WriteAt(b.SessionStart + sectorsWritten_, data, n, message))
+  return true;
+}
+
+bool TDiscSink::WriteNext(const uint8_t* data, int32_t length, std::string& message) {
+  if (!WriteAt(burner_.SessionStart + sectorsWritten_, data, length, message))
     return false;
-  sectorsWritten_ += static_cast<uint32_t>(n / 2048);
+  sectorsWritten_ += static_cast<uint32_t>(length / 2048);
   return true;
 }
 
@@ -288,8 +301,15 @@ void TDiscSink::Close() {
   }
 }
 
-bool TDiscSink::Finish(std::string& /*message*/) {
+bool TDiscSink::Finish(std::string& message) {
   TQNZBurner& b = burner_;
+  if (pending_ > 0) {
+    // The stream's last DVD block goes out at full length, zeros after its data.
+    std::fill(buffer_.begin() + pending_, buffer_.end(), uint8_t{0});
+    pending_ = 0;
+    if (!WriteNext(buffer_.data(), FullBlock, message))
+      return false;
+  }
   Flush();
   if (b.FinalizeTrack && !b.TestWrite && kind_ != MediaDvdRam)
     Close();

@@ -30,6 +30,8 @@ public:
 
 private:
   bool WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::string& message);
+  // One WRITE at the next address; the sectors count as written.
+  bool WriteNext(const uint8_t* data, int32_t length, std::string& message);
   // How long to wait before a busy drive is sent the block again.
   uint32_t BusyPause(int32_t length);
   bool RewriteDescriptors(int32_t length, std::string& message);
@@ -48,9 +50,11 @@ private:
   uint32_t sessionNumber_ = 1;
   uint32_t sectorsWritten_ = 0;
   bool firstBlock_ = true;
-  // Every WRITE goes out from here, so a short last block on DVD is sent
-  // with zeros after its data.
+  // A DVD's 32-sector WRITEs are assembled here from the cache's blocks,
+  // which may be short where the data ends and the padding starts; the last
+  // one is sent with zeros after its data.
   std::vector<uint8_t> buffer_;
+  int32_t pending_ = 0;  // bytes in buffer_ not yet written
 };
 
 // Formats a DVD-RW for writing (quick format of a sequential disc, quick
