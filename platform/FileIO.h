@@ -40,6 +40,9 @@ void FileClose(TFileHandle handle);
 // Tells the OS a file will be read soon, from start to end, so that it reads
 // ahead (for many small files: several at once). Best effort; never fails.
 void PrefetchFile(const std::string& path);
+// Opens a file for reading, as FileOpen does, and has the OS start reading
+// all of it ahead. InvalidFileHandle on failure.
+[[nodiscard]] TFileHandle OpenAhead(const std::string& path);
 // Tells the OS the handle's file is read sequentially (a larger read-ahead).
 void AdviseSequential(TFileHandle handle);
 

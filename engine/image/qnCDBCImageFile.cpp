@@ -59,6 +59,12 @@ public:
   // Bytes of the image so far, buffered ones included.
   int64_t Position() const { return position_; }
 
+  // Writes `count` bytes straight from `data`, after what is buffered.
+  void AppendUnbuffered(const uint8_t* data, int64_t count) {
+    Flush();
+    WriteAll(*stream_, data, count, fileName_);
+    position_ += count;
+  }
   void Append(const uint8_t* data, int64_t count) {
     if (count >= BufferSize / 2) {
       Flush();
@@ -137,7 +143,9 @@ public:
     }
   }
   bool Write(const uint8_t* data, int32_t length, std::string& message) override {
-    return Guard([&] { target_->Append(data, length); }, message);
+    // A block is large enough for a write of its own: copying it into the
+    // target's buffer first would only add a pass over the data.
+    return Guard([&] { target_->AppendUnbuffered(data, length); }, message);
   }
   bool Finish(std::string& message) override {
     return Guard([&] { target_->Commit(); }, message);

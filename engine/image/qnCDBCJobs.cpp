@@ -7,13 +7,13 @@
 #include "engine/device/qnConst.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/recording/qnCache.h"
-#include "engine/runtime/Clock.h"
 #include "engine/runtime/Strings.h"
 
 namespace qnzb {
 
 namespace {
-// The starters poll the cache's pre-fill at this cadence.
+// The starters look at the cache's pre-fill at least at this cadence; the
+// cache wakes them as soon as it is ready or has failed.
 constexpr uint32_t StartPollMs = 100;
 } // namespace
 
@@ -97,7 +97,7 @@ bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int
     }
     if (started->Ready())
       return true;
-    Sleep(StartPollMs);
+    started->WaitForStart(StartPollMs);
   }
 }
 

@@ -9,9 +9,10 @@ std::atomic<bool> AbortRequested{false};
 std::atomic<bool> WriteJobRunning{false};
 
 namespace {
-// How long the writer waits for the reader before it looks at the abort
-// flag again.
-constexpr uint32_t DataWaitMs = 50;
+// How long the writer waits for the reader, at most, before it takes what is
+// queued: an abort wakes it at once, and the cache wakes it when a batch of
+// blocks is ready.
+constexpr uint32_t DataWaitMs = 1;
 } // namespace
 
 TThWrite::TThWrite(TQNZBurner& owner, TCacheThread& cache, std::unique_ptr<TWriteSink> sink)
@@ -29,6 +30,8 @@ void TThWrite::Execute() {
   std::string message;
   bool ok = sink_->Start(message);
   if (ok) {
+    // The file name is copied only when the reader has moved on to another.
+    uint64_t fileSerial = 0;
     for (;;) {
       if (AbortRequested) {
         message = msgAbortedByUser;
@@ -37,7 +40,7 @@ void TThWrite::Execute() {
       }
       int32_t n = 0;
       std::unique_ptr<TCacheBlock> block = cache_.TakeBlock(n);
-      if (!cache_.Message().empty()) {
+      if (cache_.HasMessage()) {
         ok = false;
         break;
       }
@@ -47,9 +50,14 @@ void TThWrite::Execute() {
       }
       if (n == 0)
         break;
-      owner_.SetCurrentFile(cache_.CurrentFile());
+      if (const uint64_t serial = cache_.CurrentFileSerial(); serial != fileSerial) {
+        fileSerial = serial;
+        owner_.SetCurrentFile(cache_.CurrentFile());
+      }
       owner_.bytesWritten_ = std::min<int64_t>(owner_.bytesWritten_ + n, limit);
-      if (!sink_->Write(block->Data.data(), n, message)) {
+      const bool written = sink_->Write(block->Data.data(), n, message);
+      cache_.ReturnBlock(std::move(block));
+      if (!written) {
         ok = false;
         break;
       }

@@ -26,7 +26,8 @@ public:
   virtual ~TWriteSink() = default;
   // Before the first block. False, with `message`, ends the job at once.
   [[nodiscard]] virtual bool Start(std::string& message) = 0;
-  // One block of whole sectors. False, with `message`, ends the job.
+  // One block of whole sectors. False, with `message`, ends the job. `data`
+  // is only valid during the call: the cache reuses the block afterwards.
   [[nodiscard]] virtual bool Write(const uint8_t* data, int32_t length, std::string& message) = 0;
   // The data ended normally. False, with `message`, when finishing failed.
   [[nodiscard]] virtual bool Finish(std::string& message) = 0;

@@ -12,7 +12,25 @@ constexpr size_t WindowFiles = 64;
 constexpr int64_t SmallFile = 4 << 20;
 } // namespace
 
-TReadAhead::TReadAhead(const std::vector<std::pair<std::string, int64_t>>& files) : files_(files) {}
+TReadAhead::TReadAhead(const std::vector<std::pair<std::string, int64_t>>& files, bool keepOpen)
+    : files_(files), keepOpen_(keepOpen) {}
+
+TReadAhead::~TReadAhead() {
+  for (const auto& [index, handle] : open_)
+    platform::FileClose(handle);
+}
+
+platform::TFileHandle TReadAhead::Take(size_t index) {
+  while (!open_.empty() && open_.front().first < index) {
+    platform::FileClose(open_.front().second);
+    open_.pop_front();
+  }
+  if (open_.empty() || open_.front().first != index)
+    return platform::InvalidFileHandle;
+  const platform::TFileHandle handle = open_.front().second;
+  open_.pop_front();
+  return handle;
+}
 
 void TReadAhead::Before(size_t index) {
   if (next_ <= index) {
@@ -24,7 +42,11 @@ void TReadAhead::Before(size_t index) {
   while (next_ < files_.size() && next_ - index <= WindowFiles && ahead_ < WindowBytes) {
     const auto& [path, size] = files_[next_++];
     if (size > 0 && size < SmallFile) {
-      platform::PrefetchFile(path);
+      if (!keepOpen_) {
+        platform::PrefetchFile(path);
+      } else if (const platform::TFileHandle handle = platform::OpenAhead(path); handle >= 0) {
+        open_.emplace_back(next_ - 1, handle);
+      }
       ahead_ += size;
     }
   }

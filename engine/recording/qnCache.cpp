@@ -8,12 +8,16 @@
 #include "engine/recording/ReadAhead.h"
 #include "engine/recording/qnStreamEx.h"
 #include "engine/runtime/Strings.h"
+#include "platform/ThreadPriority.h"
 
 namespace qnzb {
 
 namespace {
 constexpr int64_t SectorSize = 2048;
 int64_t RoundToSector(int64_t n) { return (n + SectorSize - 1) / SectorSize * SectorSize; }
+// Files this large are not announced ahead (TReadAhead) and get the OS's
+// larger sequential read-ahead instead; a smaller one is read in a call or two.
+constexpr int64_t SequentialFile = 4 << 20;
 } // namespace
 
 TCacheThread::TCacheThread(TCacheSource source, TCriticalSection& lock, std::function<void(const std::string&)> log)
@@ -21,6 +25,10 @@ TCacheThread::TCacheThread(TCacheSource source, TCriticalSection& lock, std::fun
   source_.BlockSize = std::clamp(source_.BlockSize, static_cast<int32_t>(SectorSize), MaxBlockSize);
   source_.BlockSize -= source_.BlockSize % static_cast<int32_t>(SectorSize);
   blockCount_ = std::max(2, source_.CacheSize / source_.BlockSize);
+  // The queue is full at BlockCount - 1 blocks.
+  const auto room = static_cast<size_t>(blockCount_ - 1);
+  resumeBelow_ = room - std::max<size_t>(1, room / 4) + 1;
+  dataBatch_ = std::max<size_t>(1, room / 8);
   // The padding to 300 sectors is for burns of the compilation, not of an image file.
   source_.PadFlag = source_.PadFlag && source_.TotalBytes < PostGapBytes && source_.ImageFile.empty();
   streamBytes_ = source_.PadFlag ? PostGapBytes : source_.TotalBytes;
@@ -38,9 +46,16 @@ std::string TCacheThread::Message() const {
   return message_;
 }
 
+void TCacheThread::StoreMessage(const std::string& message) {
+  message_ = message;
+  hasMessage_ = !message_.empty();
+  if (hasMessage_)
+    startCv_.notify_all();
+}
+
 void TCacheThread::SetMessage(const std::string& message) {
   std::lock_guard guard(lock_);
-  message_ = message;
+  StoreMessage(message);
 }
 
 std::string TCacheThread::CurrentFile() const {
@@ -58,33 +73,57 @@ std::unique_ptr<TCacheBlock> TCacheThread::TakeBlock(int32_t& status) {
   blocks_.pop_front();
   queuedBytes_ -= block->Length;
   status = block->Length;
-  roomCv_.notify_one();
+  UpdatePriority(blocks_.size(), false);
+  if (readerWaiting_ && blocks_.size() < resumeBelow_)
+    roomCv_.notify_one();
   return block;
+}
+
+void TCacheThread::ReturnBlock(std::unique_ptr<TCacheBlock> block) {
+  std::lock_guard guard(lock_);
+  // After an abort nothing more is read: the block goes.
+  if (block && !aborted_)
+    spare_.push_back(std::move(block));
 }
 
 int32_t TCacheThread::GetBlock(uint8_t* buffer) {
   int32_t status = 0;
   std::unique_ptr<TCacheBlock> block = TakeBlock(status);
-  if (block)
+  if (block) {
     std::memcpy(buffer, block->Data.data(), static_cast<size_t>(block->Length));
+    ReturnBlock(std::move(block));
+  }
   return status;
 }
 
 void TCacheThread::WaitForData(uint32_t timeoutMs) {
   std::unique_lock guard(lock_);
+  consumerWaiting_ = true;
   dataCv_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                   [this] { return !blocks_.empty() || done_ || aborted_; });
+                   [this] { return blocks_.size() >= dataBatch_ || done_ || aborted_ || wakeRequested_; });
+  consumerWaiting_ = false;
+  wakeRequested_ = false;
 }
 
-void TCacheThread::Wake() { dataCv_.notify_all(); }
+void TCacheThread::Wake() {
+  std::lock_guard guard(lock_);
+  wakeRequested_ = true;
+  dataCv_.notify_all();
+}
+
+void TCacheThread::WaitForStart(uint32_t timeoutMs) {
+  std::unique_lock guard(lock_);
+  startCv_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return ready_ || hasMessage_; });
+}
 
 void TCacheThread::Abort() {
   std::lock_guard guard(lock_);
   aborted_ = true;
   blocks_.clear();
+  spare_.clear();
   queuedBytes_ = 0;
   if (message_.empty())
-    message_ = msgAbortedByUser;
+    StoreMessage(msgAbortedByUser);
   roomCv_.notify_all();
   dataCv_.notify_all();
 }
@@ -92,9 +131,22 @@ void TCacheThread::Abort() {
 void TCacheThread::Fail(const std::string& message) {
   std::lock_guard guard(lock_);
   if (message_.empty())
-    message_ = message;
+    StoreMessage(message);
   done_ = true;
   dataCv_.notify_all();
+}
+
+std::unique_ptr<TCacheBlock> TCacheThread::NewBlock() {
+  {
+    std::lock_guard guard(lock_);
+    if (!spare_.empty()) {
+      std::unique_ptr<TCacheBlock> block = std::move(spare_.back());
+      spare_.pop_back();
+      return block;
+    }
+  }
+  // Not zeroed: every byte up to a block's Length is written before it is queued.
+  return std::unique_ptr<TCacheBlock>(new TCacheBlock);
 }
 
 void TCacheThread::Append(std::unique_ptr<TCacheBlock> block) {
@@ -103,33 +155,57 @@ void TCacheThread::Append(std::unique_ptr<TCacheBlock> block) {
     throw TAborted();
   queuedBytes_ += block->Length;
   blocks_.push_back(std::move(block));
-  dataCv_.notify_one();
+  if (consumerWaiting_ && blocks_.size() >= dataBatch_)
+    dataCv_.notify_one();
+}
+
+void TCacheThread::MarkReady() {
+  if (!ready_) {
+    ready_ = true;
+    startCv_.notify_all();
+  }
 }
 
 void TCacheThread::WaitForRoom() {
   std::unique_lock guard(lock_);
   const auto full = [this] { return blocks_.size() + 1 >= static_cast<size_t>(blockCount_); };
-  UpdatePriority(blocks_.size());
+  UpdatePriority(blocks_.size(), true);
   if (full()) {
-    if (priorityBand_ != 0) {
-      priorityBand_ = 0;
-      SetPriority(TThreadPriority::Idle);
-    }
-    ready_ = true;
-    roomCv_.wait(guard, [&] { return !full() || aborted_.load(); });
+    if (priorityBand_ != 0)
+      ApplyBand(0);
+    MarkReady();
+    // A consumer that sleeps until a batch is queued must not miss the last one.
+    if (consumerWaiting_)
+      dataCv_.notify_one();
+    readerWaiting_ = true;
+    roomCv_.wait(guard, [&] { return blocks_.size() < resumeBelow_ || aborted_.load(); });
+    readerWaiting_ = false;
   }
   if (aborted_)
     throw TAborted();
 }
 
-void TCacheThread::UpdatePriority(size_t queued) {
+void TCacheThread::UpdatePriority(size_t queued, bool lower) {
   // The emptier the queue, the more the reader competes for the CPU.
   const auto count = static_cast<int32_t>(queued);
   const int band = count < blockCount_ / 4 ? 3 : count < blockCount_ / 2 ? 2 : 1;
-  if (band == priorityBand_)
+  if (band == priorityBand_ || (band < priorityBand_ && !lower))
+    return;
+  ApplyBand(band);
+}
+
+void TCacheThread::ApplyBand(int band) {
+  static constexpr TThreadPriority priorities[] = {TThreadPriority::Idle, TThreadPriority::Lowest,
+                                                   TThreadPriority::Lower, TThreadPriority::Normal};
+  const bool raise = band > priorityBand_;
+  if (!raise && !canRaise_)
     return;
   priorityBand_ = band;
-  SetPriority(band == 3 ? TThreadPriority::Normal : band == 2 ? TThreadPriority::Lower : TThreadPriority::Lowest);
+  const int tid = readerTid_.load();
+  const int before = tid != 0 ? platform::ThreadNice(tid) : 0;
+  SetPriority(priorities[band]);
+  if (raise && tid != 0 && platform::ThreadNice(tid) >= before)
+    canRaise_ = false;
 }
 
 void TCacheThread::FlushCurrent() {
@@ -145,7 +221,7 @@ void TCacheThread::FlushCurrent() {
 void TCacheThread::QueueBytes(const uint8_t* data, int64_t count) {
   while (count > 0) {
     if (!current_) {
-      current_ = std::make_unique<TCacheBlock>();
+      current_ = NewBlock();
       fill_ = 0;
     }
     const auto n = static_cast<int32_t>(std::min<int64_t>(count, source_.BlockSize - fill_));
@@ -163,24 +239,37 @@ void TCacheThread::QueueBytes(const uint8_t* data, int64_t count) {
 // Queues a file's first `size` bytes in whole sectors. The bytes after its
 // end in the last sector are zeros; a file that shrank since it was planned
 // is padded with zeros to `size`, so every later sector keeps its address.
-void TCacheThread::QueueFile(const std::string& path, int64_t size) {
+void TCacheThread::QueueFile(const std::string& path, int64_t size, platform::TFileHandle opened) {
+  struct TCloser {
+    platform::TFileHandle Handle;
+    ~TCloser() {
+      if (Handle >= 0)
+        platform::FileClose(Handle);
+    }
+  } closer{opened};
   {
     std::lock_guard guard(lock_);
     currentFile_ = path;
+    ++currentFileSerial_;
   }
-  std::unique_ptr<TFileStreamEx> in;
-  try {
-    in = std::make_unique<TFileStreamEx>(path, fmEngineRead);
-  } catch (const EFOpenError&) {
-    Fail(Format(msgCantOpenFile, path.c_str()));
-    throw TAborted();
+  std::unique_ptr<THandleStreamEx> in;
+  if (opened >= 0) {
+    in = std::make_unique<THandleStreamEx>(opened);
+  } else {
+    try {
+      in = std::make_unique<TFileStreamEx>(path, fmEngineRead);
+    } catch (const EFOpenError&) {
+      Fail(Format(msgCantOpenFile, path.c_str()));
+      throw TAborted();
+    }
   }
-  platform::AdviseSequential(in->Handle);
+  if (size >= SequentialFile)
+    platform::AdviseSequential(in->Handle);
   int64_t left = size;
   bool shrank = false;
   while (left > 0) {
     if (!current_) {
-      current_ = std::make_unique<TCacheBlock>();
+      current_ = NewBlock();
       fill_ = 0;
     }
     const auto n = static_cast<int32_t>(std::min<int64_t>(left, source_.BlockSize - fill_));
@@ -209,6 +298,7 @@ void TCacheThread::QueueFile(const std::string& path, int64_t size) {
 }
 
 void TCacheThread::Execute() {
+  readerTid_ = platform::CurrentThreadId();
   try {
     if (source_.ImageFile.empty()) {
       const int64_t head = static_cast<int64_t>(source_.Metadata.size()) - source_.TailBytes;
@@ -218,15 +308,15 @@ void TCacheThread::Execute() {
       QueueBytes(source_.Metadata.data() + head, source_.TailBytes);
       source_.Metadata.clear();
       source_.Metadata.shrink_to_fit();
-      TReadAhead readAhead(source_.Files);
+      TReadAhead readAhead(source_.Files, true);
       for (size_t i = 0; i < source_.Files.size(); ++i) {
         readAhead.Before(i);
-        QueueFile(source_.Files[i].first, source_.Files[i].second);
+        QueueFile(source_.Files[i].first, source_.Files[i].second, readAhead.Take(i));
       }
       FlushCurrent();
       if (source_.PadFlag) {
         for (int64_t pad = PostGapBytes - source_.TotalBytes; pad > 0;) {
-          auto block = std::make_unique<TCacheBlock>();
+          auto block = NewBlock();
           block->Length = static_cast<int32_t>(std::min<int64_t>(source_.BlockSize, pad));
           std::memset(block->Data.data(), 0, static_cast<size_t>(block->Length));
           pad -= block->Length;
@@ -238,13 +328,13 @@ void TCacheThread::Execute() {
       FlushCurrent();
     }
     std::lock_guard guard(lock_);
-    ready_ = true;
+    MarkReady();
     done_ = true;
     dataCv_.notify_all();
   } catch (const TAborted&) {
     current_.reset();
     std::lock_guard guard(lock_);
-    ready_ = true;
+    MarkReady();
     done_ = true;
     dataCv_.notify_all();
   }

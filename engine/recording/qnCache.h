@@ -8,7 +8,14 @@
 // The queue and its counters are guarded by the component's lock; both sides
 // wait on condition variables tied to it, so neither spins. The queue holds at
 // most BlockCount - 1 blocks plus the one being assembled: memory stays
-// bounded by the cache size whatever the image size.
+// bounded by the cache size whatever the image size. Blocks the consumer is
+// done with come back through ReturnBlock and are reused, so a job allocates
+// its blocks once.
+//
+// Hand-offs are batched: a reader that found the queue full sleeps until a
+// quarter of it is free again, and a consumer that found it empty sleeps until
+// an eighth is filled (or the data ends, or a millisecond has passed), so
+// neither side is woken for every single block.
 
 #include <array>
 #include <atomic>
@@ -22,6 +29,7 @@
 
 #include "engine/runtime/CriticalSection.h"
 #include "engine/runtime/Thread.h"
+#include "platform/FileIO.h"
 
 namespace qnzb {
 
@@ -69,14 +77,18 @@ public:
   // end of the data (or after an abort or failure) and -1 when nothing is
   // queued yet.
   [[nodiscard]] std::unique_ptr<TCacheBlock> TakeBlock(int32_t& status);
+  // Hands a block from TakeBlock back once its bytes are used, for reuse.
+  void ReturnBlock(std::unique_ptr<TCacheBlock> block);
   // Copies the next block into `buffer` (at least 65,536 bytes): its length,
   // 0 at the end, -1 when nothing is queued yet.
   [[nodiscard]] int32_t GetBlock(uint8_t* buffer);
-  // Waits (up to `timeoutMs` of real time) until a block is queued, the
-  // reader is done, or Wake() is called.
+  // Waits (up to `timeoutMs` of real time) until a batch of blocks is
+  // queued, the reader is done, or Wake() is called.
   void WaitForData(uint32_t timeoutMs);
   // Wakes a WaitForData (an abort was asked for).
   void Wake();
+  // Waits (up to `timeoutMs`) until the cache is Ready or has a message.
+  void WaitForStart(uint32_t timeoutMs);
   // Stops the reader: frees the queue; the message becomes "OPERATION
   // ABORTED BY USER" unless one was already set.
   void Abort();
@@ -84,8 +96,12 @@ public:
   [[nodiscard]] bool Ready() const { return ready_.load(); }
   [[nodiscard]] bool Done() const { return done_.load(); }
   [[nodiscard]] std::string Message() const;
+  // Message() is not empty; without the lock or a copy of the text.
+  [[nodiscard]] bool HasMessage() const { return hasMessage_.load(); }
   void SetMessage(const std::string& message);
   [[nodiscard]] std::string CurrentFile() const;
+  // Changes whenever CurrentFile() does, so a caller copies the name only then.
+  [[nodiscard]] uint64_t CurrentFileSerial() const { return currentFileSerial_.load(); }
   [[nodiscard]] int64_t QueuedBytes() const { return queuedBytes_.load(); }
   [[nodiscard]] int32_t BlockSize() const { return source_.BlockSize; }
   [[nodiscard]] int32_t BlockCount() const { return blockCount_; }
@@ -98,31 +114,55 @@ protected:
 private:
   class TAborted {};
   void Fail(const std::string& message);
+  void StoreMessage(const std::string& message);
+  std::unique_ptr<TCacheBlock> NewBlock();
   void Append(std::unique_ptr<TCacheBlock> block);
   // Waits while the queue is full; throws TAborted when aborted.
   void WaitForRoom();
   void QueueBytes(const uint8_t* data, int64_t count);
-  void QueueFile(const std::string& path, int64_t size);
+  // `opened`: the file's handle when it was opened ahead (closed here), else
+  // InvalidFileHandle.
+  void QueueFile(const std::string& path, int64_t size, platform::TFileHandle opened = platform::InvalidFileHandle);
   void FlushCurrent();
-  void UpdatePriority(size_t queued);
+  // The band for `queued` blocks. Lowers the priority only when `lower`: the
+  // consumer raises it as it drains the queue, since a reader at a low
+  // priority may not get the processor to raise it itself.
+  void UpdatePriority(size_t queued, bool lower);
+  // Moves to `band`; a band below the current one is not taken once the OS
+  // has refused to raise the priority again (no right to), since the reader
+  // would then stay starved for the rest of the job.
+  void ApplyBand(int band);
+  void MarkReady();
 
   TCacheSource source_;
   TCriticalSection& lock_;
   std::function<void(const std::string&)> log_;
   int32_t blockCount_;
+  size_t resumeBelow_;  // a full queue is refilled once it is shorter than this
+  size_t dataBatch_;    // a waiting consumer is woken once this many are queued
   std::condition_variable_any roomCv_;
   std::condition_variable_any dataCv_;
+  std::condition_variable_any startCv_;
   std::deque<std::unique_ptr<TCacheBlock>> blocks_;
+  std::vector<std::unique_ptr<TCacheBlock>> spare_;  // returned blocks, for reuse
   std::unique_ptr<TCacheBlock> current_;
   int32_t fill_ = 0;
+  // Under the lock: which side sleeps, and a Wake() not yet seen.
+  bool readerWaiting_ = false;
+  bool consumerWaiting_ = false;
+  bool wakeRequested_ = false;
   std::atomic<int64_t> queuedBytes_{0};
   std::atomic<int64_t> streamBytes_{0};
   std::atomic<bool> ready_{false};
   std::atomic<bool> done_{false};
   std::atomic<bool> aborted_{false};
+  std::atomic<bool> hasMessage_{false};
+  std::atomic<uint64_t> currentFileSerial_{0};
   std::string message_;
   std::string currentFile_;
-  int priorityBand_ = 2;
+  int priorityBand_ = 2;  // under the lock
+  bool canRaise_ = true;  // under the lock
+  std::atomic<int> readerTid_{0};
 };
 
 } // namespace qnzb

@@ -161,6 +161,13 @@ void PrefetchFile(const std::string& path) {
   ::close(fd);
 }
 
+TFileHandle OpenAhead(const std::string& path) {
+  const TFileHandle handle = FileOpen(path, TFileAccess::Read);
+  if (handle >= 0)
+    (void)::posix_fadvise(Fd(handle), 0, 0, POSIX_FADV_WILLNEED);
+  return handle;
+}
+
 void AdviseSequential(TFileHandle handle) {
   (void)::posix_fadvise(static_cast<int>(handle), 0, 0, POSIX_FADV_SEQUENTIAL);
 }

@@ -3,9 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <thread>
 
+#include "engine/recording/ReadAhead.h"
 #include "engine/recording/qnCache.h"
 #include "support/TempDir.h"
 
@@ -220,6 +228,111 @@ TEST_F(CacheTest, AbortWhileTheQueueIsFullFreesEverything) {
   second->SetMessage("WRITER ERROR [X]");
   second->Abort();
   EXPECT_EQ(second->Message(), "WRITER ERROR [X]");
+}
+
+TEST_F(CacheTest, ReturnedBlocksAreReusedSoAJobAllocatesOnlyACacheFull) {
+  const std::string big = tmp.writePattern("big.bin", 24 * 1048576, 5);
+  TCacheSource s;
+  s.CacheSize = 2097152;  // 32 blocks
+  s.Files = {{big, 24 * 1048576}};
+  auto cache = Start(s);
+  std::set<const TCacheBlock*> seen;
+  std::string bytes;
+  for (;;) {
+    int32_t n = 0;
+    auto block = cache->TakeBlock(n);
+    if (n < 0) {
+      cache->WaitForData(50);
+      continue;
+    }
+    if (n == 0)
+      break;
+    seen.insert(block.get());
+    bytes.append(reinterpret_cast<const char*>(block->Data.data()), static_cast<size_t>(n));
+    cache->ReturnBlock(std::move(block));
+  }
+  EXPECT_TRUE(bytes == readFile(big));
+  // 384 blocks went through; the queue, the one being filled and the one in
+  // the consumer's hands are all that ever existed.
+  EXPECT_LE(seen.size(), static_cast<size_t>(cache->BlockCount()) + 1);
+}
+
+TEST_F(CacheTest, WaitsEndOnReadyOrWakeRatherThanOnTheirTimeout) {
+  const std::string big = tmp.writePattern("big.bin", 8 * 1048576, 7);
+  TCacheSource s;
+  s.CacheSize = 2097152;
+  s.Files = {{big, 8 * 1048576}};
+  auto cache = Start(s);
+  const auto start = std::chrono::steady_clock::now();
+  while (!cache->Ready())
+    cache->WaitForStart(60000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+
+  // A source that delivers nothing yet: the consumer's wait ends only by
+  // Wake() (an abort asked for) or by its timeout.
+  const std::string fifo = tmp.at("slow.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int holder = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(holder, 0);
+  TCacheSource slow;
+  slow.CacheSize = 2097152;
+  slow.Files = {{fifo, 4096}};
+  auto waiting = Start(slow);
+  std::thread waker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    waiting->Wake();
+  });
+  const auto waitStart = std::chrono::steady_clock::now();
+  waiting->WaitForData(60000);
+  EXPECT_LT(std::chrono::steady_clock::now() - waitStart, std::chrono::seconds(30));
+  waker.join();
+  ::close(holder);  // the reader sees the end of the source and pads it
+  EXPECT_TRUE(Drain(*waiting).bytes == std::string(4096, '\0'));
+}
+
+TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
+  const auto openFiles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+  };
+  const auto before = openFiles();
+  std::vector<std::pair<std::string, int64_t>> files;
+  std::string expected;
+  for (int i = 0; i < 200; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    const int64_t size = 1 + (i * 997) % 9000;
+    files.emplace_back(tmp.writePattern(name, size, i), size);
+    expected += Padded(readFile(files.back().first));
+  }
+  {
+    TReadAhead ahead(files, true);
+    ahead.Before(0);
+    EXPECT_EQ(ahead.Take(0), platform::InvalidFileHandle);  // the file being read is not opened ahead
+    EXPECT_GT(openFiles(), before);
+    ahead.Before(5);  // files 1 to 4 were skipped: their handles go
+    const platform::TFileHandle h = ahead.Take(5);
+    ASSERT_GE(h, 0);
+    std::string got(static_cast<size_t>(files[5].second), '\0');
+    EXPECT_EQ(platform::FileRead(h, got.data(), static_cast<int32_t>(got.size())), files[5].second);
+    EXPECT_EQ(got, readFile(files[5].first));
+    platform::FileClose(h);
+  }
+  EXPECT_EQ(openFiles(), before);
+
+  // Through the cache, with one file gone after the layout: the bytes before
+  // it, then its name in the message; nothing stays open.
+  TCacheSource s;
+  s.CacheSize = 2097152;
+  s.Files = files;
+  auto cache = Start(s);
+  EXPECT_TRUE(Drain(*cache).bytes == expected);
+  EXPECT_EQ(cache->Message(), "");
+  std::filesystem::remove(files[150].first);
+  auto failing = Start(s);
+  Drain(*failing);
+  EXPECT_EQ(failing->Message(), "CAN'T OPEN FILE \"" + files[150].first + "\" OR FILE IS IN USES BY OTHER SOFTWARE");
+  failing->WaitFor();
+  cache->WaitFor();
+  EXPECT_EQ(openFiles(), before);
 }
 
 } // namespace
