@@ -87,6 +87,8 @@ void TThWrite::Report() {
       // A handler's exception must not take the writing thread down with it.
     }
   }
+  // The drive is released after its next command.
+  owner_.SetCloseAfterCommand(true);
   owner_.SetCurrentFile("");
   owner_.writerActive_ = false;
 }

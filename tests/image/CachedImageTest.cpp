@@ -2,6 +2,7 @@
 // padding to 300 sectors), and exactly one OnWriteDone on the main thread for
 // every way a job can end.
 
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -52,9 +53,18 @@ TEST_F(CachedImageTest, SameBytesAsTheQuickBuildButThePadding) {
     burner.Bootable = bootable;
     burner.BootImage = tmp.writePattern("boot.img", 5000, 8);
     const std::string quick = tmp.at("quick.iso"), cached = tmp.at("cached.iso");
-    ASSERT_EQ(burner.BuildImageFile(quick, true), 1);
-    burner.WritePostGap = false;
-    RunCached(cached);
+    // The "." records carry the time of the build: both builds must fall
+    // within one second of the wall clock to compare equal.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      done.clear();
+      const std::time_t before = std::time(nullptr);
+      burner.WritePostGap = true;
+      ASSERT_EQ(burner.BuildImageFile(quick, true), 1);
+      burner.WritePostGap = false;
+      RunCached(cached);
+      if (std::time(nullptr) == before)
+        break;
+    }
     EXPECT_TRUE(readFile(quick) == readFile(cached)) << bootable;
     EXPECT_EQ(burner.ISOFileName, cached);
     EXPECT_TRUE(burner.MetadataStream.empty());  // the cache took it over
