@@ -1,5 +1,6 @@
 #include "cli/JobProgress.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -59,9 +60,13 @@ void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TC
       const std::string left = rate > 0 && totalBytes > written
                                    ? Duration(static_cast<double>(totalBytes - written) / rate) + " left"
                                    : "";
-      std::fprintf(stderr, "\r%s of %s MB (%d%%), cache %d%%, %.1f MB/s, %s   ", Megabytes(written).c_str(),
+      // A burn also shows how full the drive's buffer is.
+      const uint32_t buffer = burner.DeviceBufferSize, free = std::min(burner.DeviceFreeBufferSize.load(), buffer);
+      const std::string drive =
+          buffer > 0 ? Format(", drive %d%%", static_cast<int>(static_cast<uint64_t>(buffer - free) * 100 / buffer)) : "";
+      std::fprintf(stderr, "\r%s of %s MB (%d%%), cache %d%%%s, %.1f MB/s, %s   ", Megabytes(written).c_str(),
                    Megabytes(totalBytes).c_str(), totalBytes > 0 ? static_cast<int>(written * 100 / totalBytes) : 0,
-                   burner.CacheFill(), rate / 1048576.0, left.c_str());
+                   burner.CacheFill(), drive.c_str(), rate / 1048576.0, left.c_str());
       std::fflush(stderr);
       drawn = true;
     }

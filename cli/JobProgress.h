@@ -28,8 +28,9 @@ public:
 
 // Waits until the job started on `burner` has reported (`finished` turns
 // true in its OnWriteDone), passing Ctrl-C on as AbortWrite and drawing the
-// progress line (bytes written of `totalBytes`, cache fill, rate, time left)
-// on standard error when it is a terminal and the context is not quiet.
+// progress line (bytes written of `totalBytes`, cache fill, during a burn the
+// drive buffer's fill, rate, time left) on standard error when it is a
+// terminal and the context is not quiet.
 void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TCliContext& context);
 
 } // namespace qnzb::cli

@@ -157,8 +157,10 @@ public:
   uint32_t Capabilities = 0;  // Cap* bits
   uint16_t DeviceMaxWriteSpeed = 0;  // KB/s
   uint16_t DeviceMaxReadSpeed = 0;   // KB/s
-  uint32_t DeviceBufferSize = 0;     // bytes, from READ BUFFER CAPACITY
-  uint32_t DeviceFreeBufferSize = 0;
+  // Bytes, from READ BUFFER CAPACITY; written by the writing thread while a
+  // front end shows them.
+  std::atomic<uint32_t> DeviceBufferSize = 0;
+  std::atomic<uint32_t> DeviceFreeBufferSize = 0;
   uint16_t ReadSpeed = 0;  // KB/s, 0 the maximum; sent with every SET CD SPEED
   [[nodiscard]] uint16_t WriteSpeed() const { return writeSpeed_; }
   // Sends SET CD SPEED (ReadSpeed, value) and keeps the value whether or not

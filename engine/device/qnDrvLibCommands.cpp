@@ -252,7 +252,7 @@ bool TSCSIDevice::ReadBufferCapacity() {
   DeviceFreeBufferSize = Be32At(reply, 8);
   // Some drives report an unknown free size as all ones.
   if (DeviceFreeBufferSize == 0xFFFFFFFFu)
-    DeviceFreeBufferSize = DeviceBufferSize;
+    DeviceFreeBufferSize = DeviceBufferSize.load();
   return true;
 }
 

@@ -77,10 +77,11 @@ void TQNZBurner::PrepareDisc(TDEntry* importInto) {
 }
 
 void TQNZBurner::NoteBufferFill() {
-  if (DeviceBufferSize == 0)
+  const uint32_t size = DeviceBufferSize;
+  if (size == 0)
     return;
-  const uint32_t free = std::min(DeviceFreeBufferSize, DeviceBufferSize);
-  const auto fill = static_cast<int32_t>(static_cast<uint64_t>(DeviceBufferSize - free) * 100 / DeviceBufferSize);
+  const uint32_t free = std::min(DeviceFreeBufferSize.load(), size);
+  const auto fill = static_cast<int32_t>(static_cast<uint64_t>(size - free) * 100 / size);
   // The buffer starts empty: only a fall after it has filled up counts.
   if (fill >= 90)
     bufferFilled_ = true;

@@ -155,7 +155,7 @@ uint32_t TDiscSink::BusyPause(int32_t length) {
   if (longWrite && speed_ > 0 && b.ReadBufferCapacity() && b.DeviceBufferSize >= needed &&
       b.DeviceFreeBufferSize < needed) {
     // Speeds are KB/s of 1000 bytes: bytes per millisecond.
-    return std::clamp<uint32_t>((needed - b.DeviceFreeBufferSize) / speed_ + 1, 1, BusyPauseMs);
+    return std::clamp<uint32_t>((needed - b.DeviceFreeBufferSize.load()) / speed_ + 1, 1, BusyPauseMs);
   }
   return BusyPauseMs;
 }
@@ -244,10 +244,10 @@ void TDiscSink::Flush() {
     // The bar of the drive buffer rises by 1/960 a second while the drive
     // flushes; the drive answers again when it is done (at most the flush's
     // own 30 minutes).
-    b.DeviceFreeBufferSize = b.DeviceBufferSize;
+    b.DeviceFreeBufferSize = b.DeviceBufferSize.load();
     alignas(4) std::array<uint8_t, 56> info{};
     for (int second = 0; second < 1800 && !b.ReadDiscInformation(info); ++second) {
-      b.DeviceFreeBufferSize -= std::min(b.DeviceFreeBufferSize, b.DeviceBufferSize / 960);
+      b.DeviceFreeBufferSize -= std::min(b.DeviceFreeBufferSize.load(), b.DeviceBufferSize / 960);
       Sleep(1000);
     }
   } else if (!b.SynchronizeCache(120000, false)) {
