@@ -57,9 +57,15 @@ bench: build
 
 # Our image build against peer tools and the plain copy, on trees of several GiB
 # made once under $QNZB_BENCH_DIR (default /tmp/qnzb-bench); long, so not part of `make test`.
-.PHONY: bench-iso
+.PHONY: bench-iso bench-burn
 bench-iso: build
 	bench/build-iso-compare.sh --cli $(BUILD)/bin/qnzb-cli
+
+# Burns of the same trees on the virtual recorder in real time at its top CD
+# and DVD speeds: rate, underruns, lowest drive buffer fill (make bench-iso
+# first, which makes the trees).
+bench-burn: build
+	$(BUILD)/bench/bench_burn_realtime
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)

@@ -83,6 +83,7 @@ TResult Burn(const std::string& medium, const fs::path& tree) {
     } else {
       burner.SelectDevice(burner.DeviceList[0]);
       burner.SetWriteSpeed(0);  // the drive's fastest
+      burner.SetCacheSize(8392704);  // the application's default, as a burn from either front end has
       burner.ResetLayout(600000, 20000);
       burner.AddFolder(burner.RootDir(), tree.string() + "/", "*.*", 0xFF, true, false, false);
 
