@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -18,37 +19,45 @@ namespace qnzb::vdrive {
 
 namespace {
 
+// Blocks kept in chunks of 2 MiB, allocated on first write: a multi-GiB disc
+// is a few thousand map entries, so storing a block never waits for a map
+// of millions of entries to rehash (the recorder runs on the writer's
+// thread, where such a pause would starve a real-time drive).
 class MemoryStore final : public BlockStore {
 public:
   bool Write(uint32_t lba, std::span<const uint8_t> data) override {
     for (size_t off = 0; off + BlockSize <= data.size(); off += BlockSize) {
-      auto& block = blocks_[lba + static_cast<uint32_t>(off / BlockSize)];
-      block.assign(data.begin() + static_cast<std::ptrdiff_t>(off),
-                   data.begin() + static_cast<std::ptrdiff_t>(off + BlockSize));
+      const uint64_t block = uint64_t{lba} + off / BlockSize;
+      auto& chunk = chunks_[block / ChunkBlocks];
+      if (!chunk)
+        chunk = std::make_unique<uint8_t[]>(ChunkBlocks * BlockSize);  // zeroed
+      std::memcpy(chunk.get() + (block % ChunkBlocks) * BlockSize, data.data() + off, BlockSize);
     }
     return true;
   }
 
   bool Read(uint32_t lba, std::span<uint8_t> out) override {
     for (size_t off = 0; off + BlockSize <= out.size(); off += BlockSize) {
-      auto it = blocks_.find(lba + static_cast<uint32_t>(off / BlockSize));
-      if (it == blocks_.end())
+      const uint64_t block = uint64_t{lba} + off / BlockSize;
+      auto it = chunks_.find(block / ChunkBlocks);
+      if (it == chunks_.end())
         std::memset(out.data() + off, 0, BlockSize);
       else
-        std::memcpy(out.data() + off, it->second.data(), BlockSize);
+        std::memcpy(out.data() + off, it->second.get() + (block % ChunkBlocks) * BlockSize, BlockSize);
     }
     return true;
   }
 
   bool Clear() override {
-    blocks_.clear();
+    chunks_.clear();
     return true;
   }
 
   bool Flush() override { return true; }
 
 private:
-  std::unordered_map<uint32_t, std::vector<uint8_t>> blocks_;
+  static constexpr uint64_t ChunkBlocks = 1024;
+  std::unordered_map<uint64_t, std::unique_ptr<uint8_t[]>> chunks_;
 };
 
 class ImageFile final : public BlockStore {
