@@ -14,6 +14,7 @@
 // than the medium gets a disc of its size: the rate, not the capacity, is
 // measured. The disc is kept in memory.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/device/SimulatedDevice.h"
 #include "engine/device/Transport.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Thread.h"
@@ -53,7 +55,34 @@ struct TResult {
   uint64_t Bytes = 0;
   uint32_t Underruns = 0;
   int32_t LowestFill = -1;
+  double LongestGapMs = 0;    // between the end of one WRITE and the start of the next
+  double LongestWriteMs = 0;  // a WRITE inside the recorder
   std::string Error;
+};
+
+// Sits between the engine and the recorder and times the WRITE commands, to
+// tell a pause of the engine from one of the recorder itself.
+class TTimedDrive final : public SimulatedDevice {
+public:
+  explicit TTimedDrive(SimulatedDevice& drive) : drive_(drive) {}
+  ScsiOutcome Execute(std::span<const uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction,
+                      std::span<uint8_t> sense) override {
+    const bool write = !cdb.empty() && cdb[0] == 0x2A;
+    const auto start = Clock::now();
+    if (write && lastEnd_ != Clock::time_point{})
+      LongestGapMs = std::max(LongestGapMs, std::chrono::duration<double, std::milli>(start - lastEnd_).count());
+    const ScsiOutcome outcome = drive_.Execute(cdb, data, direction, sense);
+    if (write) {
+      lastEnd_ = Clock::now();
+      LongestWriteMs = std::max(LongestWriteMs, std::chrono::duration<double, std::milli>(lastEnd_ - start).count());
+    }
+    return outcome;
+  }
+  double LongestGapMs = 0, LongestWriteMs = 0;
+
+private:
+  SimulatedDevice& drive_;
+  Clock::time_point lastEnd_{};
 };
 
 TResult Burn(const std::string& medium, const fs::path& tree) {
@@ -68,8 +97,9 @@ TResult Burn(const std::string& medium, const fs::path& tree) {
   const uint32_t nominal = vdrive::Traits(choice.Kind).NominalCapacity;
   recorder->Insert(choice, sectors > nominal ? static_cast<uint32_t>(sectors) : 0);
 
+  TTimedDrive timed(*recorder);
   platform::TSimulatedDrive drive;
-  drive.Device = recorder.get();
+  drive.Device = &timed;
   drive.Address = platform::SCSI_ADDRESS{};
   platform::AttachSimulatedDrive('V', drive);
   {
@@ -105,6 +135,8 @@ TResult Burn(const std::string& medium, const fs::path& tree) {
       result.Bytes = static_cast<uint64_t>(burner.TrackLength()) * 2048;
       result.LowestFill = burner.LowestBufferFill;
       result.Underruns = recorder->Underruns();
+      result.LongestGapMs = timed.LongestGapMs;
+      result.LongestWriteMs = timed.LongestWriteMs;
     }
   }
   platform::DetachAllSimulatedDrives();
@@ -122,8 +154,9 @@ int main(int argc, char** argv) {
   if (runs.empty())
     runs = {"cd:many", "dvd:many", "dvd:big", "cd:big"};
   const fs::path base = BenchDir();
-  std::printf("| Medium | Tree | Set speed KB/s | Achieved KB/s | Achieved / set | Underruns | Lowest buffer fill |\n");
-  std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+  std::printf("| Medium | Tree | Set speed KB/s | Achieved KB/s | Achieved / set | Underruns | Lowest buffer fill | "
+              "Longest pause between WRITEs | Longest WRITE in the recorder |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
   int status = 0;
   for (const std::string& run : runs) {
     const std::string medium = run.substr(0, run.find(':'));
@@ -141,9 +174,10 @@ int main(int argc, char** argv) {
       continue;
     }
     const double achieved = r.Bytes / r.Seconds / 1000.0;
-    std::printf("| %s | %s | %u | %.0f | %.3f | %u | %s |\n", medium == "cd" ? "CD-R 40x" : "DVD+R 16x", tree.c_str(),
-                speed, achieved, achieved / speed, r.Underruns,
-                r.LowestFill < 0 ? "never full" : (std::to_string(r.LowestFill) + "%").c_str());
+    std::printf("| %s | %s | %u | %.0f | %.3f | %u | %s | %.0f ms | %.0f ms |\n", medium == "cd" ? "CD-R 40x" : "DVD+R 16x",
+                tree.c_str(), speed, achieved, achieved / speed, r.Underruns,
+                r.LowestFill < 0 ? "never full" : (std::to_string(r.LowestFill) + "%").c_str(), r.LongestGapMs,
+                r.LongestWriteMs);
     std::fflush(stdout);
   }
   return status;
