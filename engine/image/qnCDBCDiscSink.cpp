@@ -151,11 +151,14 @@ uint32_t TDiscSink::BusyPause(int32_t length) {
   // recording has made room for the block: waiting the usual 600 ms there
   // would let a fast drive run dry, so wait just as long as that takes.
   const bool longWrite = b.LastSense[12] == AscNotReady && b.LastSense[13] == 0x08;
+  // Speeds are KB/s of 1000 bytes: bytes per millisecond.
   const auto needed = static_cast<uint32_t>(length);
-  if (longWrite && speed_ > 0 && b.ReadBufferCapacity() && b.DeviceBufferSize >= needed &&
-      b.DeviceFreeBufferSize < needed) {
-    // Speeds are KB/s of 1000 bytes: bytes per millisecond.
-    return std::clamp<uint32_t>((needed - b.DeviceFreeBufferSize.load()) / speed_ + 1, 1, BusyPauseMs);
+  if (longWrite && speed_ > 0 && b.ReadBufferCapacity() && b.DeviceBufferSize >= needed) {
+    const uint32_t free = b.DeviceFreeBufferSize;
+    // The recording goes on while we ask: a buffer with at most a block and
+    // 50 ms of recording free was full a moment ago.
+    if (free < needed + uint32_t{speed_} * 50)
+      return std::clamp<uint32_t>((needed - std::min(free, needed)) / speed_ + 1, 1, BusyPauseMs);
   }
   return BusyPauseMs;
 }

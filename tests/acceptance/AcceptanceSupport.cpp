@@ -94,6 +94,10 @@ RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
     const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid)
       break;
+    if (!result.interrupted && options.interruptWhen && options.interruptWhen()) {
+      ::kill(pid, SIGINT);
+      result.interrupted = true;
+    }
     const bool stop = options.stopWhen && options.stopWhen();
     if (stop || std::chrono::steady_clock::now() >= deadline) {
       (stop ? result.stoppedEarly : result.timedOut) = true;

@@ -27,6 +27,9 @@ struct RunOptions {
   // Polled while the child runs; when it returns true the child is stopped and the
   // run counts as finished early (for programs that never exit on their own).
   std::function<bool()> stopWhen;
+  // Polled likewise; the first time it returns true the child gets one SIGINT
+  // (Ctrl-C) and runs on.
+  std::function<bool()> interruptWhen;
 };
 
 struct RunResult {
@@ -34,6 +37,7 @@ struct RunResult {
   int signal = 0;         // the signal that ended it, if any
   bool timedOut = false;  // killed at the deadline
   bool stoppedEarly = false;
+  bool interrupted = false;  // interruptWhen fired
   std::string out;
   std::string err;
 

@@ -156,62 +156,11 @@ uint64_t FileSize(const std::string& path) {
 
 RunResult RunInterrupted(const CliSandbox& sandbox, const std::vector<std::string>& args,
                          const std::function<bool()>& when, std::chrono::milliseconds timeout, bool& interrupted) {
-  interrupted = false;
-  test::TempDir capture;
-  const std::string outPath = capture.at("stdout");
-  const std::string errPath = capture.at("stderr");
-  std::vector<std::string> argv{CliPath()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargs;
-  for (const std::string& a : argv)
-    cargs.push_back(const_cast<char*>(a.c_str()));
-  cargs.push_back(nullptr);
-  const Env env = sandbox.env();
-
-  const pid_t pid = ::fork();
-  if (pid < 0)
-    throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
-  if (pid == 0) {
-    ::setpgid(0, 0);
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0)
-      ::_exit(126);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    for (const auto& [name, value] : env)
-      ::setenv(name.c_str(), value.c_str(), 1);
-    ::execv(cargs[0], cargs.data());
-    ::_exit(127);
-  }
-
-  RunResult result;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  int status = 0;
-  for (;;) {
-    if (::waitpid(pid, &status, WNOHANG) == pid)
-      break;
-    if (!interrupted && when()) {
-      ::kill(pid, SIGINT);
-      interrupted = true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      result.timedOut = true;
-      ::kill(-pid, SIGKILL);
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (WIFEXITED(status))
-    result.exitCode = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status))
-    result.signal = WTERMSIG(status);
-  result.out = test::readFile(outPath);
-  result.err = test::readFile(errPath);
+  RunOptions options;
+  options.timeout = timeout;
+  options.interruptWhen = when;
+  RunResult result = sandbox.Cli(args, options);
+  interrupted = result.interrupted;
   return result;
 }
 
