@@ -6,20 +6,13 @@
 #include "platform/Drives.h"
 #include "platform/ScsiPassThrough.h"
 #include "PlatformTestSupport.h"
+#include "support/SimulatedDrive.h"
 #include "support/TempDir.h"
 
 namespace qnzb::platform {
 namespace {
 
-TSimulatedDrive Simulated(SimulatedDevice* device, std::optional<SCSI_ADDRESS> address = std::nullopt,
-                          bool openFails = false, bool passThroughFails = false) {
-  TSimulatedDrive drive;
-  drive.Device = device;
-  drive.Address = address;
-  drive.OpenFails = openFails;
-  drive.PassThroughFails = passThroughFails;
-  return drive;
-}
+using test::Simulated;
 
 class TSilentDevice final : public SimulatedDevice {
 public:

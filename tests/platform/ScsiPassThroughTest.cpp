@@ -11,20 +11,13 @@
 #include "engine/device/SimulatedDevice.h"
 #include "platform/ScsiPassThrough.h"
 #include "PlatformTestSupport.h"
+#include "support/SimulatedDrive.h"
 #include "support/TempDir.h"
 
 namespace qnzb::platform {
 namespace {
 
-TSimulatedDrive Simulated(SimulatedDevice* device, std::optional<SCSI_ADDRESS> address = std::nullopt,
-                          bool openFails = false, bool passThroughFails = false) {
-  TSimulatedDrive drive;
-  drive.Device = device;
-  drive.Address = address;
-  drive.OpenFails = openFails;
-  drive.PassThroughFails = passThroughFails;
-  return drive;
-}
+using test::Simulated;
 
 FixedSense Sense(SenseCode code) {
   FixedSense s;
