@@ -20,17 +20,6 @@ namespace {
 
 constexpr int64_t SectorSize = 2048;
 
-void WriteAll(TFileStreamEx& target, const uint8_t* data, int64_t count, const std::string& fileName) {
-  while (count > 0) {
-    const auto piece = static_cast<int32_t>(std::min<int64_t>(count, 1 << 30));
-    const int32_t written = target.Write(data, piece);
-    if (written <= 0)
-      throw EImageError("CANNOT WRITE TO IMAGE FILE " + fileName + ": " + platform::LastErrorText());
-    data += written;
-    count -= written;
-  }
-}
-
 // The image file under construction: written to a side file and moved into
 // place only when complete, so a failed build leaves nothing half-written and
 // an earlier file of that name intact. Small pieces are gathered into one
@@ -62,13 +51,13 @@ public:
   // Writes `count` bytes straight from `data`, after what is buffered.
   void AppendUnbuffered(const uint8_t* data, int64_t count) {
     Flush();
-    WriteAll(*stream_, data, count, fileName_);
+    WriteOut(data, count);
     position_ += count;
   }
   void Append(const uint8_t* data, int64_t count) {
     if (count >= BufferSize / 2) {
       Flush();
-      WriteAll(*stream_, data, count, fileName_);
+      WriteOut(data, count);
     } else {
       std::memcpy(Reserve(static_cast<size_t>(count)), data, static_cast<size_t>(count));
     }
@@ -96,12 +85,14 @@ public:
   int64_t CopyFrom(platform::TFileHandle in, int64_t count) {
     Flush();
     const int64_t n = platform::FileCopyRange(in, stream_->Handle, count);
-    if (n > 0)
+    if (n > 0) {
       position_ += n;
+      written_ += n;
+    }
     return n;
   }
   void Flush() {
-    WriteAll(*stream_, buffer_.data(), static_cast<int64_t>(used_), fileName_);
+    WriteOut(buffer_.data(), static_cast<int64_t>(used_));
     used_ = 0;
   }
 
@@ -118,12 +109,38 @@ public:
 
 private:
   static constexpr int64_t BufferSize = 1 << 20;
+  static constexpr int64_t PageSize = 4096;
+  static constexpr int64_t SmallFolioSpan = 64 * 1024;
+
+  // Writes at the end of the file, each 64 KiB of the file as its first page
+  // and then the rest. The kernel sizes the page-cache folios of a write by
+  // its length and alignment: a write starting on a 64 KiB boundary gets a
+  // folio of 64 KiB or more, one starting a page later gets folios of at most
+  // 32 KiB, which come from the per-CPU lists of recently freed pages. On a
+  // virtual machine that hands free memory back to the host, the large
+  // folios come from memory the host must fault in again, page by page:
+  // measured on 3 GiB of image, 1.3 s with this split against 1.5-3.5 s
+  // with plain 64 KiB writes.
+  void WriteOut(const uint8_t* data, int64_t count) {
+    while (count > 0) {
+      const int64_t intoSpan = written_ % SmallFolioSpan;
+      const int64_t piece = std::min(count, intoSpan == 0 ? PageSize : SmallFolioSpan - intoSpan);
+      const int32_t n = stream_->Write(data, static_cast<int32_t>(piece));
+      if (n <= 0)
+        throw EImageError("CANNOT WRITE TO IMAGE FILE " + fileName_ + ": " + platform::LastErrorText());
+      data += n;
+      count -= n;
+      written_ += n;
+    }
+  }
+
   std::string fileName_;
   std::string partName_;
   std::unique_ptr<TFileStreamEx> stream_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
-  int64_t position_ = 0;
+  int64_t position_ = 0;  // bytes of the image, buffered ones included
+  int64_t written_ = 0;   // bytes in the file
 };
 
 } // namespace
