@@ -23,7 +23,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 cli="$repo/build/bin/qnzb-cli"
-runs=3
+runs=5
 trees="big many"
 out="$here/RESULTS.md"
 warm_only=0
@@ -63,21 +63,26 @@ for t in $trees; do
   fi
 done
 
-# On a virtual machine whose memory the host backs only when the guest first
-# touches it, the first write into never-used pages costs a host page fault
-# (about 3 us a page here): whichever tool first gets such pages for its page
-# cache would pay seconds for it. Touch the free memory once, up front.
-if command -v python3 >/dev/null; then
-  echo "touching the free memory once" >&2
-  python3 - <<'PY'
-import os
-free_kb = int([l.split()[1] for l in open("/proc/meminfo") if l.startswith("MemAvailable:")][0])
-n = max(0, free_kb * 1024 - (2 << 30))
-b = bytearray(n)
-for off in range(0, n, 4096):
-    b[off] = 1
+# On this virtual machine the host takes back guest memory that stays free for
+# a while (free page reporting), and backs it again only when the guest touches
+# it: a host page fault per page. Which tool gets such pages for its page cache
+# is chance (page-cache drops and deleted images free gigabytes at a time), and
+# it put up to 3x the system time on a run. Before every timed run, memory for
+# the tree and the image is touched once (and freed at once), so that each tool
+# starts with memory the host backs.
+back_memory() {  # $1: bytes wanted
+  command -v python3 >/dev/null || return 0
+  python3 - "$1" <<'PY'
+import mmap, sys
+# Free memory only: taking page cache would evict the tree of a warm run.
+free = int([l.split()[1] for l in open("/proc/meminfo") if l.startswith("MemFree:")][0]) * 1024
+n = min(int(sys.argv[1]), free - (1 << 30))
+if n > 0:
+    m = mmap.mmap(-1, n)
+    for off in range(0, n, 4096):
+        m[off] = 1
 PY
-fi
+}
 
 modes="warm"
 if [ "$warm_only" = 0 ] && sync && { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; then
@@ -92,6 +97,7 @@ time_run() {
   rm -f "$target"
   sync
   [ "$mode" = cold ] && echo 3 >/proc/sys/vm/drop_caches
+  back_memory "$memory_wanted"
   local start=$EPOCHREALTIME
   if ! /usr/bin/time -f '%U %S' -o "$cpu_file" "$@" >>"$log" 2>&1; then
     echo "failed: $*" >&2
@@ -124,6 +130,8 @@ for t in $trees; do
   tree_files[$t]=$(find "$tree" -type f | wc -l)
   tree_bytes[$t]=$(find "$tree" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f", s }')
   echo "== $t: ${tree_files[$t]} files, ${tree_bytes[$t]} bytes" >&2
+  # The tree's page cache, the image's and 1 GiB for the rest.
+  memory_wanted=$((2 * tree_bytes[$t] + (1 << 30)))
   for mode in $modes; do
     [ "$mode" = warm ] && (cd "$tree" && find . -type f -print0 | xargs -0 -r cat >/dev/null)
     for ((i = 1; i <= runs; i++)); do
@@ -170,6 +178,7 @@ done
   else
     echo "- Only warm runs (no right to drop the page cache): tree in the page cache, output left to the kernel"
   fi
+  echo "- Before every run, memory for the tree's and the image's page cache is touched once and freed (the virtual machine's host takes back free memory and faults it in again on first use, which landed on whichever tool came next)"
   echo "- $runs runs per tool, tree and condition, tools taking turns; MB/s = source bytes / median time (1 MB = 10^6 bytes); vs floor = floor's median / tool's median (above 1: faster than the floor); CPU s/GiB = median user + system seconds of the tool and its children per GiB of source"
   echo
   for t in $trees; do
