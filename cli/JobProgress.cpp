@@ -45,15 +45,19 @@ void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TC
   const bool progress = !context.Quiet && platform::StandardErrorIsTerminal();
   TSystemClock wall;
   const uint64_t start = wall.TickCount();
+  uint64_t drawnAt = 0;
   bool abortSent = false;
   bool drawn = false;
   while (!finished) {
-    TThread::CheckSynchronize(progress ? 500 : 100);
+    // Short waits: a signal does not end the wait, and Ctrl-C should stop
+    // the job at once, not when the next progress line is due.
+    TThread::CheckSynchronize(20);
     if (TInterruptAsAbort::Interrupted() && !abortSent) {
       burner.AbortWrite();
       abortSent = true;
     }
-    if (progress && !finished) {
+    if (progress && !finished && wall.TickCount() - drawnAt >= 500) {
+      drawnAt = wall.TickCount();
       const int64_t written = burner.BytesWritten();
       const double elapsed = static_cast<double>(wall.TickCount() - start) / 1000.0;
       const double rate = elapsed > 0 ? static_cast<double>(written) / elapsed : 0;
