@@ -46,13 +46,12 @@ public:
 
   const std::string& FileName() const { return fileName_; }
   // Bytes of the image so far, buffered ones included.
-  int64_t Position() const { return position_; }
+  int64_t Position() const { return written_ + static_cast<int64_t>(used_); }
 
   // Writes `count` bytes straight from `data`, after what is buffered.
   void AppendUnbuffered(const uint8_t* data, int64_t count) {
     Flush();
     WriteOut(data, count);
-    position_ += count;
   }
   void Append(const uint8_t* data, int64_t count) {
     if (count >= BufferSize / 2) {
@@ -61,18 +60,16 @@ public:
     } else {
       std::memcpy(Reserve(static_cast<size_t>(count)), data, static_cast<size_t>(count));
     }
-    position_ += count;
   }
   void AppendZeros(int64_t count) {
     while (count > 0) {
       const auto n = static_cast<size_t>(std::min<int64_t>(count, BufferSize));
       std::memset(Reserve(n), 0, n);
-      position_ += static_cast<int64_t>(n);
       count -= static_cast<int64_t>(n);
     }
   }
-  // Room for `count` (at most BufferSize) bytes in the buffer; Added() says
-  // how many were written there.
+  // Room for `count` (at most BufferSize) bytes in the buffer, counted as
+  // part of the image: the caller fills all of them.
   uint8_t* Reserve(size_t count) {
     if (used_ + count > buffer_.size())
       Flush();
@@ -80,15 +77,12 @@ public:
     used_ += count;
     return at;
   }
-  void Added(int64_t count) { position_ += count; }
   // Copies `count` bytes of `in` in the kernel; the bytes copied or -1.
   int64_t CopyFrom(platform::TFileHandle in, int64_t count) {
     Flush();
     const int64_t n = platform::FileCopyRange(in, stream_->Handle, count);
-    if (n > 0) {
-      position_ += n;
+    if (n > 0)
       written_ += n;
-    }
     return n;
   }
   void Flush() {
@@ -139,8 +133,7 @@ private:
   std::unique_ptr<TFileStreamEx> stream_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
-  int64_t position_ = 0;  // bytes of the image, buffered ones included
-  int64_t written_ = 0;   // bytes in the file
+  int64_t written_ = 0;  // bytes in the file, the buffered ones not yet
 };
 
 } // namespace
@@ -238,7 +231,6 @@ static void CopySource(TQNZBurner& burner, const std::string& source, int64_t si
       copied += n;
     }
     std::memset(at + copied, 0, room - static_cast<size_t>(copied));
-    target.Added(static_cast<int64_t>(room));
   } else {
     platform::AdviseSequential(in->Handle);
     while (copied < size) {
