@@ -24,9 +24,12 @@ namespace qnzb::cli {
 
 inline constexpr const char* ProgramName = "qnzb-cli";
 
-// Exit statuses: 0 success, 1 a job failed, 2 the command line is wrong.
+// Exit statuses: 0 success, 1 a job failed, 2 the command line is wrong,
+// 3 the job completed but something asked for is not on the disc or in the
+// image (each item named in the log); 128 + N when signal N stopped the job.
 inline constexpr int ExitFailure = 1;
 inline constexpr int ExitUsage = 2;
+inline constexpr int ExitLeftOut = 3;
 
 class TCliContext {
 public:

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 
 #include "cli/CliContext.h"
 #include "engine/image/qnCDBC.h"
@@ -18,10 +19,20 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+// The engine's abort request is a lock-free atomic: setting it here lets the
+// quick build and extraction, which run on this thread, see it at once.
+extern "C" void OnInterrupt(int signal) {
+  interrupted = signal;
+  AbortRequested.store(true, std::memory_order_relaxed);
+}
 
 using THandler = void (*)(int);
-THandler previous = SIG_DFL;
+#ifdef SIGHUP
+constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+constexpr int Signals[] = {SIGINT, SIGTERM};
+#endif
+THandler previous[std::size(Signals)] = {};
 
 std::string Megabytes(int64_t bytes) { return Format("%.1f", static_cast<double>(bytes) / 1048576.0); }
 
@@ -33,13 +44,22 @@ std::string Duration(double seconds) {
 } // namespace
 
 TInterruptAsAbort::TInterruptAsAbort() {
+  static_assert(std::atomic<bool>::is_always_lock_free);
   interrupted = 0;
-  previous = std::signal(SIGINT, OnInterrupt);
+  for (size_t i = 0; i < std::size(Signals); ++i)
+    previous[i] = std::signal(Signals[i], OnInterrupt);
 }
 
-TInterruptAsAbort::~TInterruptAsAbort() { std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous); }
+TInterruptAsAbort::~TInterruptAsAbort() {
+  for (size_t i = 0; i < std::size(Signals); ++i)
+    std::signal(Signals[i], previous[i] == SIG_ERR ? SIG_DFL : previous[i]);
+}
 
 bool TInterruptAsAbort::Interrupted() { return interrupted != 0; }
+
+int TInterruptAsAbort::InterruptedStatus(int status) { return interrupted != 0 ? 128 + interrupted : status; }
+
+void TInterruptAsAbort::Forget() { interrupted = 0; }
 
 void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TCliContext& context) {
   const bool progress = !context.Quiet && platform::StandardErrorIsTerminal();

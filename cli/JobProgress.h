@@ -13,17 +13,23 @@ namespace qnzb::cli {
 
 class TCliContext;
 
-// Ctrl-C asks the running job to stop (AbortWrite) instead of ending the
-// program at once, so that no half-written file is left behind. Installed for
-// the lifetime of the object.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP ask the running job to stop (the
+// engine's abort request) instead of ending the program at once, so that no
+// half-written file is left behind; the command then ends with
+// InterruptedStatus(). Installed for the lifetime of the object.
 class TInterruptAsAbort {
 public:
   TInterruptAsAbort();
   ~TInterruptAsAbort();
   TInterruptAsAbort(const TInterruptAsAbort&) = delete;
   TInterruptAsAbort& operator=(const TInterruptAsAbort&) = delete;
-  // True once Ctrl-C was pressed.
+  // True once one of the signals arrived.
   [[nodiscard]] static bool Interrupted();
+  // 128 + the signal's number once one arrived (the status a shell gives a
+  // program the signal ended), else `status`.
+  [[nodiscard]] static int InterruptedStatus(int status);
+  // Forgets a signal of an earlier command run in this process.
+  static void Forget();
 };
 
 // Waits until the job started on `burner` has reported (`finished` turns

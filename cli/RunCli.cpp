@@ -5,6 +5,7 @@
 
 #include "cli/CliContext.h"
 #include "cli/Commands.h"
+#include "cli/JobProgress.h"
 #include "platform/System.h"
 
 namespace qnzb::cli {
@@ -30,6 +31,7 @@ public:
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   TCliContext context(out, err);
+  TInterruptAsAbort::Forget();
   const TPlatformLogRoute route(context);
 
   CLI::App app("Quenz CD/DVD Burner: builds ISO 9660 images with Joliet names from files and folders.",
@@ -56,7 +58,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     context.Error("a command is required; run with --help for the list");
     return ExitUsage;
   }
-  return context.ExitCode;
+  // A job that a signal stopped says so in its status; one that completed
+  // before the signal took effect keeps its own.
+  return context.ExitCode == 0 ? 0 : TInterruptAsAbort::InterruptedStatus(context.ExitCode);
 }
 
 } // namespace qnzb::cli

@@ -20,6 +20,21 @@ enum class TFileAccess { Read, Write, ReadWrite };
 [[nodiscard]] TFileHandle FileCreate(const std::string& path);
 void FileClose(TFileHandle handle);
 
+// Creates a new, empty file for reading and writing in the folder of
+// `target`, under a hidden name of its own (".NAME.XXXXXX.part"), exclusively:
+// it never opens or truncates a file that exists, so two writers of the same
+// target never share it. Its permissions are those of `target` when that is
+// a regular file, else what the umask leaves of 0666. `created` receives the
+// name. InvalidFileHandle on failure.
+[[nodiscard]] TFileHandle FileCreateBeside(const std::string& target, std::string& created);
+// Puts the file `from` in the place of `to` in one step (an existing `to` is
+// replaced). False on failure, with LastErrorText telling why.
+[[nodiscard]] bool FileReplace(const std::string& from, const std::string& to);
+
+// What a path names (links followed).
+enum class TPathKind { Missing, File, Folder, Other };  // Other: a device, pipe or socket
+[[nodiscard]] TPathKind PathKind(const std::string& path);
+
 // Transfer `count` bytes at the current position, stopping early only at the
 // end of the file or on an error; the count moved, 0 on failure or at the end
 // of the file (read). Interrupted calls are retried.

@@ -2,11 +2,13 @@
 // straight from its old extent on the disc into a local file.
 
 #include <algorithm>
-#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "engine/device/qnConst.h"
 #include "engine/image/qnCDBC.h"
+#include "engine/recording/SideFile.h"
+#include "engine/recording/qnStreamEx.h"
 #include "engine/runtime/Strings.h"
 #include "platform/FileIO.h"
 
@@ -17,56 +19,6 @@ namespace {
 constexpr uint32_t SectorSize = 2048;
 // 31 sectors a command: below the 64 KiB many transports take at once.
 constexpr int64_t ChunkBytes = 31 * SectorSize;
-
-// The copy goes to a file beside the target that becomes the target only when
-// it is complete: a failed extraction leaves an earlier copy as it was, and no
-// partial file under the target's name.
-class TPartFile {
-public:
-  explicit TPartFile(const std::string& target) : target_(target), part_(target + ".part") {}
-  ~TPartFile() {
-    if (handle_ != platform::InvalidFileHandle)
-      platform::FileClose(handle_);
-    if (!committed_) {
-      std::error_code ec;
-      std::filesystem::remove(part_, ec);
-    }
-  }
-  TPartFile(const TPartFile&) = delete;
-  TPartFile& operator=(const TPartFile&) = delete;
-
-  [[nodiscard]] bool Create() {
-    handle_ = platform::FileCreate(part_);
-    return handle_ != platform::InvalidFileHandle;
-  }
-  [[nodiscard]] bool Write(const uint8_t* data, int32_t count) {
-    return platform::FileWrite(handle_, data, count) == count;
-  }
-  // Closes the file, dates it and puts it in the target's place; false (the
-  // OS's reason in `error`) when that fails.
-  [[nodiscard]] bool Commit(TDateTime when, std::string& error) {
-    platform::FileClose(handle_);
-    handle_ = platform::InvalidFileHandle;
-    int64_t seconds = 0;
-    int32_t nanoseconds = 0;
-    if (LocalDateTimeToUnixTime(when, seconds, nanoseconds))
-      (void)platform::SetFileWriteTime(part_, seconds, nanoseconds);
-    std::error_code ec;
-    std::filesystem::rename(part_, target_, ec);
-    if (ec) {
-      error = UpperCase(ec.message());
-      return false;
-    }
-    committed_ = true;
-    return true;
-  }
-
-private:
-  std::string target_;
-  std::string part_;
-  platform::TFileHandle handle_ = platform::InvalidFileHandle;
-  bool committed_ = false;
-};
 
 } // namespace
 
@@ -80,10 +32,14 @@ bool TQNZBurner::ExtractFile(TFEntry* Entry, const std::string& TargetFile) {
     return false;
   }
 
-  TPartFile file(TargetFile);
-  if (!file.Create()) {
+  // The copy becomes the target only when it is complete: a failed
+  // extraction leaves an earlier copy as it was.
+  std::unique_ptr<TSideFile> file;
+  try {
+    file = std::make_unique<TSideFile>(TargetFile);
+  } catch (const EFOpenError& e) {
     SendDebugMessage(StatusPrefix + Format(msgExtractCreateFailed, name.c_str(), TargetFile.c_str(),
-                                           UpperCase(platform::LastErrorText()).c_str()),
+                                           UpperCase(e.what()).c_str()),
                      mtError);
     return false;
   }
@@ -103,7 +59,7 @@ bool TQNZBurner::ExtractFile(TFEntry* Entry, const std::string& TargetFile) {
                        mtError);
       return false;
     }
-    if (!file.Write(buffer.data(), static_cast<int32_t>(chunk))) {
+    if (platform::FileWrite(file->Handle(), buffer.data(), static_cast<int32_t>(chunk)) != chunk) {
       SendDebugMessage(StatusPrefix + Format(msgExtractWriteFailed, name.c_str(), TargetFile.c_str(),
                                              UpperCase(platform::LastErrorText()).c_str()),
                        mtError);
@@ -113,8 +69,13 @@ bool TQNZBurner::ExtractFile(TFEntry* Entry, const std::string& TargetFile) {
     remaining -= chunk;
   }
 
+  file->Close();
+  int64_t seconds = 0;
+  int32_t nanoseconds = 0;
+  if (LocalDateTimeToUnixTime(Entry->DateTime, seconds, nanoseconds))
+    (void)platform::SetFileWriteTime(file->Name(), seconds, nanoseconds);
   std::string error;
-  if (!file.Commit(Entry->DateTime, error)) {
+  if (!file->Commit(error)) {
     SendDebugMessage(StatusPrefix + Format(msgExtractCreateFailed, name.c_str(), TargetFile.c_str(), error.c_str()),
                      mtError);
     return false;

@@ -11,6 +11,7 @@
 #include "engine/image/qnCDBC.h"
 #include "engine/recording/qnCache.h"
 #include "engine/recording/ReadAhead.h"
+#include "engine/recording/SideFile.h"
 #include "engine/recording/qnStreamEx.h"
 #include "engine/runtime/Strings.h"
 
@@ -26,20 +27,9 @@ constexpr int64_t SectorSize = 2048;
 // buffer, so that a tree of many small files costs few system calls.
 class TImageTarget {
 public:
-  explicit TImageTarget(const std::string& fileName) : fileName_(fileName), partName_(fileName + ".part") {
-    try {
-      stream_ = std::make_unique<TFileStreamEx>(partName_, fmCreate);
-    } catch (const EFOpenError&) {
-      throw EFOpenError("Cannot create file \"" + fileName_ + "\". " + platform::LastErrorText());
-    }
+  explicit TImageTarget(const std::string& fileName)
+      : fileName_(fileName), file_(fileName), stream_(file_.Handle()) {
     buffer_.resize(BufferSize);
-  }
-  ~TImageTarget() {
-    if (stream_) {
-      stream_.reset();
-      std::error_code ec;
-      std::filesystem::remove(partName_, ec);
-    }
   }
   TImageTarget(const TImageTarget&) = delete;
   TImageTarget& operator=(const TImageTarget&) = delete;
@@ -80,7 +70,7 @@ public:
   // Copies `count` bytes of `in` in the kernel; the bytes copied or -1.
   int64_t CopyFrom(platform::TFileHandle in, int64_t count) {
     Flush();
-    const int64_t n = platform::FileCopyRange(in, stream_->Handle, count);
+    const int64_t n = platform::FileCopyRange(in, file_.Handle(), count);
     if (n > 0)
       written_ += n;
     return n;
@@ -92,13 +82,9 @@ public:
 
   void Commit() {
     Flush();
-    stream_.reset();
-    std::error_code ec;
-    std::filesystem::rename(partName_, fileName_, ec);
-    if (ec) {
-      std::filesystem::remove(partName_, ec);
-      throw EImageError("CANNOT MOVE THE IMAGE INTO PLACE: " + fileName_);
-    }
+    std::string error;
+    if (!file_.Commit(error))
+      throw EImageError("CANNOT MOVE THE IMAGE INTO PLACE: " + fileName_ + " (" + UpperCase(error) + ")");
   }
 
 private:
@@ -119,7 +105,7 @@ private:
     while (count > 0) {
       const int64_t intoSpan = written_ % SmallFolioSpan;
       const int64_t piece = std::min(count, intoSpan == 0 ? PageSize : SmallFolioSpan - intoSpan);
-      const int32_t n = stream_->Write(data, static_cast<int32_t>(piece));
+      const int32_t n = stream_.Write(data, static_cast<int32_t>(piece));
       if (n <= 0)
         throw EImageError("CANNOT WRITE TO IMAGE FILE " + fileName_ + ": " + platform::LastErrorText());
       data += n;
@@ -129,8 +115,8 @@ private:
   }
 
   std::string fileName_;
-  std::string partName_;
-  std::unique_ptr<TFileStreamEx> stream_;
+  TSideFile file_;
+  THandleStreamEx stream_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   int64_t written_ = 0;  // bytes in the file, the buffered ones not yet

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 
 #include "platform/FileFind.h"
 #include "platform/System.h"
@@ -104,6 +107,51 @@ TFileHandle FileOpen(const std::string& path, TFileAccess access) {
 TFileHandle FileCreate(const std::string& path) {
   const int fd = OpenRetrying(path.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0666);
   return fd < 0 ? InvalidFileHandle : fd;
+}
+
+TFileHandle FileCreateBeside(const std::string& target, std::string& created) {
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  struct stat st {};
+  const bool replacing = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  static std::atomic<uint64_t> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Unique within the process by the counter, across processes by the pid
+    // and the clock; O_EXCL settles any remaining race.
+    const uint64_t seed = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                          static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                          (counter.fetch_add(1) << 40);
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%06llx", static_cast<unsigned long long>(seed % 0xFFFFFF));
+    std::string candidate = folder + "." + name + "." + suffix + ".part";
+    const int fd = OpenRetrying(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST)
+        continue;
+      return InvalidFileHandle;
+    }
+    // The image replaces the old one: it keeps what the user allowed of it.
+    if (replacing)
+      (void)::fchmod(fd, st.st_mode & 07777);
+    created = std::move(candidate);
+    return fd;
+  }
+  errno = EEXIST;
+  return InvalidFileHandle;
+}
+
+bool FileReplace(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+TPathKind PathKind(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return TPathKind::Missing;
+  if (S_ISREG(st.st_mode))
+    return TPathKind::File;
+  return S_ISDIR(st.st_mode) ? TPathKind::Folder : TPathKind::Other;
 }
 
 void FileClose(TFileHandle handle) {
