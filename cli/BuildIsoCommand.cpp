@@ -17,6 +17,7 @@
 #include "engine/image/Compilation.h"
 #include "engine/image/Settings.h"
 #include "engine/image/qnCDBC.h"
+#include "engine/recording/qnCache.h"
 #include "platform/FileIO.h"
 #include "platform/Profile.h"
 
@@ -34,9 +35,18 @@ struct TBuildIsoArgs {
 
 // False, after reporting why, when OUT can't take the image.
 bool TargetUsable(const std::string& out, const TCompilation& rows, TCliContext& context) {
-  if (platform::DirectoryExists(out)) {
-    context.Error("the image file is a folder: " + out);
-    return false;
+  switch (platform::PathKind(out)) {
+    case platform::TPathKind::Folder:
+      context.Error("the image file is a folder: " + out);
+      return false;
+    case platform::TPathKind::Other:
+      // A device or a pipe would be replaced by a regular file of that name.
+      context.Error("the image file exists and is not a regular file (a device, pipe or socket): " + out +
+                    "; give the path of a new or a regular file");
+      return false;
+    case platform::TPathKind::Missing:
+    case platform::TPathKind::File:
+      break;
   }
   // The image replaces OUT only when complete; a source file of that name
   // would be read while being replaced and then be gone.
@@ -51,6 +61,8 @@ bool TargetUsable(const std::string& out, const TCompilation& rows, TCliContext&
 }
 
 int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
+  // Ctrl-C, SIGTERM and SIGHUP stop the job and leave no half-written image behind.
+  TInterruptAsAbort interrupt;
   try {
     const std::optional<TCompilation> rows = RowsFromPaths(args.Paths, !args.Flags.NoRecursive, context);
     if (!rows)
@@ -69,20 +81,35 @@ int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
       context.Warning("boot image not found, building without a boot record: " +
                       (burner.BootImage.empty() ? std::string("(none given)") : burner.BootImage));
 
-    // An earlier image of the same name inside a source folder is not part of the new one.
-    burner.OnAddFile = [&out, &context](TObject*, const std::string& fullPath, std::string&, std::string&,
-                                        TDateTime&, int32_t, int64_t, bool& skip) {
-      if (fullPath == out) {
+    // An earlier image of the same name inside a source folder would be
+    // replaced while it is read: found here, refused below.
+    const std::string outName = fs::path(out).filename().string();
+    std::string replacedSource;
+    burner.OnAddFile = [&](TObject*, const std::string& fullPath, std::string&, std::string&, TDateTime&, int32_t,
+                           int64_t, bool& skip) {
+      std::error_code ec;
+      if (replacedSource.empty() && !fullPath.empty() && fs::path(fullPath).filename() == outName &&
+          (fullPath == out || fs::equivalent(fullPath, out, ec))) {
+        replacedSource = fullPath;
         skip = true;
-        context.Log("leaving out the image file itself: " + fullPath, mtPlain);
       }
     };
 
     burner.ResetLayout(600000, 20000);
     FillCompilation(burner, *rows, options.SavePath, options.ArchiveOnly, options.SessionToImport);
+    if (!replacedSource.empty()) {
+      context.Error("the image would replace its own source file: " + replacedSource +
+                    " (in a folder to be put on the image); write the image somewhere else");
+      return ExitFailure;
+    }
     if (burner.DirectoryCount() == 0 && burner.EntryCount() == 0) {
       context.Error("nothing to build: no files in the given paths" +
-                    std::string(options.ArchiveOnly ? " with the archive attribute" : ""));
+                    std::string(options.ArchiveOnly ? " with the archive attribute" : "") +
+                    (burner.LeftOut.empty() ? "" : " that could be added (" + burner.LeftOutSummary() + ")"));
+      return ExitFailure;
+    }
+    if (TInterruptAsAbort::Interrupted()) {
+      context.Error(msgAbortedByUser);
       return ExitFailure;
     }
     burner.SendDebugMessage(std::string(StatusPrefix) + "ADD FILES/DIRS TO .ISO DONE.", mtPlain);
@@ -94,8 +121,6 @@ int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
       doneError = error;
       finished = true;
     };
-    // Ctrl-C stops the job and leaves no half-written image behind.
-    TInterruptAsAbort interrupt;
     burner.BuildImageFile(out, options.QuickSaveISO);
     if (!options.QuickSaveISO)
       WaitForJob(burner, finished, burner.TrackLength() * 2048, context);
@@ -108,7 +133,7 @@ int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
     // The file's own size: a cached build pads short images to 300 sectors.
     context.Result(args.Out + ": " + (ec ? std::string("?") : std::to_string(bytes / 2048)) + " sectors, " +
                    (ec ? std::string("?") : std::to_string(bytes)) + " bytes");
-    return 0;
+    return LeftOutStatus(burner, context);
   } catch (const std::exception& e) {
     // EFOpenError (the target can't be created), EImageError (the build
     // failed) and anything else the job throws.

@@ -19,6 +19,7 @@
 #include "engine/image/Compilation.h"
 #include "engine/image/Settings.h"
 #include "engine/image/qnCDBC.h"
+#include "engine/recording/qnCache.h"
 #include "engine/runtime/Strings.h"
 #include "platform/FileIO.h"
 #include "platform/Profile.h"
@@ -97,13 +98,19 @@ int Burn(TQNZBurner& burner, const TBurnArgs& args, TCliContext& context) {
   if (burner.Bootable && !platform::FileExists(burner.BootImage))
     context.Warning("boot image not found, burning without a boot record: " + burner.BootImage);
 
+  TInterruptAsAbort interrupt;
   burner.ResetLayout(600000, 20000);
   FillCompilation(burner, *rows, options.SavePath, options.ArchiveOnly, options.SessionToImport,
                   [](TQNZBurner& b, int16_t session) { b.ImportPreviousSession(static_cast<int8_t>(session), nullptr); });
   burner.SendDebugMessage(std::string(StatusPrefix) + "ADD FILES/DIRS TO CD DONE.", mtPlain);
   if (burner.DirectoryCount() == 0 && burner.EntryCount() == 0) {
     burner.SendDebugMessage(std::string(StatusPrefix) + "NOTHING TO BURN, ABORTING ...", mtPlain);
-    context.Error("nothing to burn: no files in the given paths");
+    context.Error("nothing to burn: no files in the given paths" +
+                  (burner.LeftOut.empty() ? "" : " that could be added (" + burner.LeftOutSummary() + ")"));
+    return ExitFailure;
+  }
+  if (TInterruptAsAbort::Interrupted()) {
+    context.Error(msgAbortedByUser);
     return ExitFailure;
   }
   burner.SendDebugMessage(std::string(StatusPrefix) + "STARTING BURNCD ON " + burner.SelectedId, mtPlain);
@@ -114,12 +121,13 @@ int Burn(TQNZBurner& burner, const TBurnArgs& args, TCliContext& context) {
     error = text;
     finished = true;
   };
-  TInterruptAsAbort interrupt;
   const bool started = burner.StartBurn();
   const int status = FinishBurn(burner, started, finished, error, context);
-  if (status == 0 && options.ArchiveOnly)
+  if (status != 0)
+    return status;
+  if (options.ArchiveOnly)
     burner.ClearArchiveBits();
-  return status;
+  return LeftOutStatus(burner, context);
 }
 
 int BurnIso(TQNZBurner& burner, const std::string& file, const TBurnFlags& flags, TCliContext& context) {

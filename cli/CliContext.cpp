@@ -44,4 +44,11 @@ void TCliContext::Line(std::ostream& stream, const std::string& line) {
   stream.flush();
 }
 
+int LeftOutStatus(const TQNZBurner& burner, TCliContext& context) {
+  if (burner.LeftOut.empty())
+    return 0;
+  context.Warning(burner.LeftOutSummary() + " (each is named above with NOT ADDED)");
+  return ExitLeftOut;
+}
+
 } // namespace qnzb::cli

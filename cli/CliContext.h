@@ -64,4 +64,9 @@ private:
   std::mutex mutex_;
 };
 
+// After a job that completed: 0, or, when the compilation left something out
+// (each item was logged as it happened), the summary as a warning and
+// ExitLeftOut.
+[[nodiscard]] int LeftOutStatus(const TQNZBurner& burner, TCliContext& context);
+
 } // namespace qnzb::cli

@@ -31,6 +31,7 @@ struct TListing {
   uint32_t SizeLow = 0;
   int64_t WriteTimeSec = 0;   // last write, Unix seconds (UTC)
   int32_t WriteTimeNsec = 0;
+  bool Unreadable = false;    // a file this process may not read (permissions)
 
   [[nodiscard]] int64_t Size() const { return (static_cast<int64_t>(SizeHigh) << 32) | SizeLow; }
 };
@@ -51,6 +52,19 @@ struct TListing {
 // Thread-safe; the order is sorted by the ASCII upper-cased name, ties by the
 // name's bytes.
 [[nodiscard]] std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask);
+
+// An item a listing could not give, or a folder it could not read.
+struct TListingProblem {
+  std::string Path;    // the item's (or the folder's) path as listed
+  std::string Reason;  // upper case: "BROKEN LINK", "CANNOT READ THE FOLDER (Permission denied)"
+};
+// FindFiles, with every item left out of the listing that the mask would
+// have selected (broken links, special files, links to an enclosing folder,
+// items that vanished or can't be looked at) and a folder that can't be
+// opened or read to its end reported in `problems` instead of the platform
+// log, so that the caller can tell the user what is missing.
+[[nodiscard]] std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask,
+                                              std::vector<TListingProblem>& problems);
 
 // The Windows 8.3 alias that `name` gets in a folder where `taken` already
 // holds the aliases (and valid short names) present, upper case. Empty when

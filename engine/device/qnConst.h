@@ -19,11 +19,27 @@ inline constexpr const char* msgMaxDirectories = "MAXIMUM DIRECTORIES CAN BE %d"
 inline constexpr const char* msgMaxFiles = "MAXIMUM FILES CAN BE %d";
 inline constexpr const char* msgInvalidDestination = "INVALID DESTINATION PATH";
 // Directory records hold 32-bit sizes: larger files can't be described.
-inline constexpr const char* msgFileTooLarge = "FILE TOO LARGE (4 GB OR MORE), NOT ADDED: %s";
-inline constexpr const char* msgTooDeep = "FOLDER TOO DEEP (MORE THAN 255 LEVELS), NOT ADDED: %s";
 inline constexpr const char* msgFileShrank = "FILE SHRANK SINCE IT WAS ADDED, PADDED WITH ZEROS: %s";
 inline constexpr const char* msgJobRunning = "A WRITE JOB IS RUNNING: WAIT FOR IT TO END OR ABORT IT";
-inline constexpr const char* msgNameIsFolder = "A FOLDER OF THE SAME NAME EXISTS, FILE NOT ADDED: %s";
+// What an add leaves out is logged as REASON + msgNotAdded + the source path,
+// and counted for the summary the front ends show after the job.
+inline constexpr const char* msgNotAdded = ", NOT ADDED: ";
+inline constexpr const char* msgLeftOutSummary = "%d FILE(S) LEFT OUT";
+inline constexpr const char* whyFileTooLarge = "FILE TOO LARGE (4 GB OR MORE)";
+inline constexpr const char* whyFolderTooDeep = "FOLDER TOO DEEP (MORE THAN 255 LEVELS)";
+inline constexpr const char* whyLayoutFull = "THE LAYOUT IS FULL";
+inline constexpr const char* whyNameIsFolder = "A FOLDER OF THE SAME NAME EXISTS";
+inline constexpr const char* whyNameIsFile = "A FILE OF THE SAME NAME EXISTS IN %s";
+inline constexpr const char* whyDuplicate = "ANOTHER FILE OF THE SAME NAME IS ALREADY IN %s";
+inline constexpr const char* whyEarlierSession = "THE EARLIER SESSION HOLDS ANOTHER FILE OF THE SAME NAME IN %s";
+inline constexpr const char* whyPermissionDenied = "PERMISSION DENIED";
+// A boot image is loaded from its first 512 bytes.
+inline constexpr int64_t MinBootImageBytes = 512;
+inline constexpr const char* msgBootImageTooSmall = "BOOT IMAGE %s IS TOO SMALL (%lld BYTES): IT NEEDS AT LEAST %d";
+inline constexpr const char* msgBootImageUnreadable = "BOOT IMAGE %s CAN'T BE READ, THE DISC WILL NOT BOOT";
+// Names the disc can't carry as they are.
+inline constexpr const char* msgNameShortened = "NAME TOO LONG FOR THE DISC, PUT ON IT AS \"%s\": %s";
+inline constexpr const char* msgNameChanged = "NAME CHANGED FOR THE DISC TO \"%s\": %s";
 
 // Reading a previous session back into the layout, and extracting its files.
 inline constexpr const char* msgImportingSession = "IMPORTING SESSION # %d";

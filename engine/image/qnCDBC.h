@@ -168,8 +168,22 @@ public:
   void SetCurrentFile(const std::string& file);
 
   // ---- Layout tree ----
+  // An item of the local file system that an add could not put into the
+  // layout: its source path and why (upper case).
+  struct TLeftOut {
+    std::string Path;
+    std::string Reason;
+  };
+  // Everything the adds since the last ResetLayout left out, in the order it
+  // happened; each is also logged (type 4) as REASON, NOT ADDED: PATH. Files
+  // the OnAddFile or OnAddDir handler skipped and files of the archive-only
+  // rule are not counted: they were not asked for.
+  std::vector<TLeftOut> LeftOut;
+  // "N FILE(S) LEFT OUT"; empty when nothing was.
+  [[nodiscard]] std::string LeftOutSummary() const;
+
   // Empties the layout (root only) with room for the given entries and
-  // directories; reads the time zone. Always true.
+  // directories; reads the time zone; forgets LeftOut. Always true.
   bool ResetLayout(int32_t MaxFiles, int32_t MaxDirs);
   [[nodiscard]] int32_t DirectoryCount() const { return Layout.DirCount() - 1; }
   [[nodiscard]] int32_t EntryCount() const { return Layout.FileCount(); }
@@ -182,16 +196,25 @@ public:
   TDEntry* ForceDirectory(const std::string& Path);
   // A sub-directory made from a name alone (no local folder behind it).
   TDEntry* AddDirByName(TDEntry* Parent, const std::string& DirName, int32_t Attr);
-  // Adds one sub-directory from a listing; an existing one of the same path
-  // is returned as it is (folders merge). nullptr when a table is full.
+  // Adds one sub-directory from a listing, under its name as the disc can
+  // carry it (DiscName); an existing one of the same path is returned as it
+  // is (folders merge). nullptr when a table is full, the tree would get too
+  // deep, or a file of that name is in Parent.
   TDEntry* AddDirEntry(TDEntry* Parent, const TListing& Listing);
-  // Adds one file (or imported entry when Extent is not 0): 1 added or
-  // replaced, 0 not added.
+  // Adds one file (or imported entry when Extent is not 0) under its name as
+  // the disc can carry it (DiscName; a changed name is logged): 1 added or
+  // replaced, 0 not added. A local file (FullPath not empty) that is not
+  // added for any reason but the handler's Skip is counted in LeftOut, except
+  // a second add of the same file and an earlier session's file of the same
+  // name, size and date.
   int32_t AddFileEntry(TDEntry* Dir, const TListing& Listing, const std::string& FullPath, uint32_t Extent,
                        bool ArchiveOnly);
   // 1 when the file was found and offered, -1 not found, 0 no destination.
   int32_t AddFile(const std::string& DestPath, const std::string& SourceFile, bool PlaceByPath);
   // Adds a local folder's contents under Dest; the result of its last step.
+  // Whatever one item does (refused, unreadable, a broken link, a folder
+  // that can't be listed), the walk goes on with the next: every item not
+  // added is in LeftOut.
   int32_t AddFolder(TDEntry* Dest, const std::string& SourcePath, const std::string& Mask, int32_t AttrMask,
                     bool Recursive, bool PlaceByPath, bool ArchiveOnly);
   // Always true.
@@ -228,6 +251,14 @@ public:
   [[nodiscard]] static std::string LastFolderOf(const std::string& layoutPath);
 
 private:
+  void NoteLeftOut(const std::string& path, const std::string& reason, bool log = true);
+  // Logs that `given` goes on the disc as `name` (nothing when they are equal).
+  void LogDiscName(const std::string& given, const std::string& name, bool isFile, const std::string& where);
+  // AddDirEntry, telling why nothing was added.
+  TDEntry* AddDirEntryWhy(TDEntry* Parent, const TListing& Listing, std::string& why);
+  // Whether the local file FullPath of `size` and date `when` is the file
+  // `existing` already holds, so that adding it again loses nothing.
+  static bool SameFile(const TFEntry& existing, const std::string& FullPath, int64_t size, TDateTime when);
   TDEntry* NewDirectoryLogged(TDEntry* parent, const std::string& longName, const std::string& what);
   TFEntry* NewEntryLogged(TDEntry* dir, const std::string& longName);
   friend class TThWrite;

@@ -101,6 +101,7 @@ bool TQNZBurner::BurnMayStart() {
   }
   LowestBufferFill = -1;
   bufferFilled_ = false;
+  AbortRequested = false;
   return true;
 }
 

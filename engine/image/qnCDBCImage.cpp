@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/device/qnConst.h"
 #include "engine/image/IsoRecords.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/recording/qnStreamEx.h"
+#include "engine/runtime/Strings.h"
 #include "platform/FileIO.h"
 #include "platform/System.h"
 
@@ -71,6 +73,21 @@ uint32_t SectorsOf(int64_t bytes) { return static_cast<uint32_t>(SectorCount(byt
 bool TQNZBurner::PrepareImage(bool ImageOnly, TDEntry* ImportInto) {
   if (BootImage.empty() || !platform::FileExists(BootImage))
     Bootable = false;
+  // The boot image's size is learnt now, before anything is planned, so
+  // that one that can't be read turns Bootable off with the plan unchanged.
+  if (Bootable) {
+    try {
+      TFileStreamEx boot(BootImage, fmEngineRead);
+      bootImageBytes_ = boot.Size();
+    } catch (const EFOpenError&) {
+      SendDebugMessage(StatusPrefix + Format(msgBootImageUnreadable, BootImage.c_str()), mtError);
+      Bootable = false;
+    }
+  }
+  // The firmware loads the first 512 bytes: a smaller image would boot padding.
+  if (Bootable && bootImageBytes_ < MinBootImageBytes)
+    throw EImageError(Format(msgBootImageTooSmall, BootImage.c_str(), static_cast<long long>(bootImageBytes_),
+                             static_cast<int>(MinBootImageBytes)));
   DoDebug = false;
   SessionStart = 0;
   // A disc write prepares the disc here and may start later or import a
@@ -119,15 +136,7 @@ bool TQNZBurner::PrepareImage(bool ImageOnly, TDEntry* ImportInto) {
     BootCatalogSector = static_cast<uint32_t>(p);
     ++p;
     BootImageSector = static_cast<uint32_t>(p);
-    try {
-      TFileStreamEx boot(BootImage, fmEngineRead);
-      bootImageBytes_ = boot.Size();
-      BootImageSectors = static_cast<int32_t>(SectorCount(bootImageBytes_));
-    } catch (const EFOpenError&) {
-      // Vanished since the check above: build without the boot record.
-      Bootable = false;
-      return PrepareImage(ImageOnly, lastImportInto_);
-    }
+    BootImageSectors = static_cast<int32_t>(SectorCount(bootImageBytes_));
     p += BootImageSectors;
   }
 
@@ -310,7 +319,13 @@ bool TQNZBurner::BuildMetadata(bool ImageOnly, TDEntry* ImportInto) {
           out.resize(out.size() + static_cast<size_t>(free), 0);
           free = SectorSize;
         }
-        AppendDirRecord(out, r, tz);
+        try {
+          AppendDirRecord(out, r, tz);
+        } catch (const EImageError& error) {
+          // The user must learn which entry the disc can't describe.
+          throw EImageError(std::string(error.what()) + ": " +
+                            (e->SourcePath.empty() ? d->Path + "\\" + e->LongName : e->SourcePath));
+        }
         free -= length;
       }
       out.resize(out.size() + static_cast<size_t>(free), 0);

@@ -178,6 +178,7 @@ int32_t TQNZBurner::BuildImageFile(const std::string& FileName, bool QuickMode) 
 }
 
 int32_t TQNZBurner::BuildCachedImage(const std::string& fileName) {
+  AbortRequested = false;
   ISOFileName = fileName;
   try {
     PrepareImage(true, lastImportInto_);

@@ -89,6 +89,8 @@ bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int
     cache_ = std::move(cache);
   }
   for (;;) {
+    if (AbortRequested)
+      started->Abort();  // sets the message the report below gives
     const std::string message = started->Message();
     if (!message.empty()) {
       SetCurrentFile(started->CurrentFile());

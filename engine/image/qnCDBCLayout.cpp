@@ -2,6 +2,8 @@
 // files and folders, and removing from it.
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
 
 #include "engine/device/qnConst.h"
 #include "engine/image/qnCDBC.h"
@@ -15,14 +17,21 @@ namespace qnzb {
 namespace {
 
 constexpr int64_t FourGiB = int64_t{1} << 32;
-constexpr size_t MaxLongNameUnits = 109;
 
 bool IsDotName(const std::string& name) { return name == "." || name == ".."; }
 
-// Layout paths use "\" as separator, so a local name may not carry one.
-std::string LayoutName(std::string name) {
-  std::replace(name.begin(), name.end(), '\\', '_');
-  return name;
+// A mask that every name matches.
+bool IsEveryName(const std::string& mask) { return mask == "*.*" || mask == "*"; }
+
+// A layout path as users read it in messages.
+std::string Shown(const TDEntry* dir) { return dir->Path.empty() ? std::string("\\") : dir->Path; }
+
+// The layout path of `name` under `parent`, as directories are keyed.
+std::string ChildPath(const TDEntry* parent, const std::string& name) {
+  std::string key = parent->Path + "\\" + name;
+  if (key.starts_with("\\\\"))
+    key.erase(0, 1);
+  return key;
 }
 
 TDateTime ListingDate(const TListing& listing) {
@@ -47,26 +56,45 @@ bool TQNZBurner::ResetLayout(int32_t MaxFiles, int32_t MaxDirs) {
   Layout.Reset(MaxFiles, MaxDirs);
   TotalBytes = 0;
   LastEntry = nullptr;
+  LeftOut.clear();
   return true;
 }
 
-TDEntry* TQNZBurner::NewDirectoryLogged(TDEntry* parent, const std::string& longName, const std::string& what) {
-  TNodeRefusal why;
-  TDEntry* dir = Layout.NewDirectory(parent, longName, why);
-  switch (why) {
-  case TNodeRefusal::None:
-    break;
-  case TNodeRefusal::DirTableFull:
-    SendDebugMessage(StatusPrefix + Format(msgMaxDirectories, Layout.MaxDirs), mtTable);
-    break;
-  case TNodeRefusal::FileTableFull:
-    SendDebugMessage(Format(msgMaxFiles, Layout.MaxFiles), mtTable);
-    break;
-  case TNodeRefusal::TooDeep:
-    SendDebugMessage(StatusPrefix + Format(msgTooDeep, what.c_str()), mtError);
-    break;
+std::string TQNZBurner::LeftOutSummary() const {
+  return LeftOut.empty() ? std::string() : Format(msgLeftOutSummary, static_cast<int>(LeftOut.size()));
+}
+
+void TQNZBurner::LogDiscName(const std::string& given, const std::string& name, bool isFile,
+                             const std::string& where) {
+  if (name == given)
+    return;
+  // A shortened name is news; characters Joliet can't hold are replaced as
+  // every burner does.
+  const bool shortened = platform::Utf16Length(given) > (isFile ? MaxFileNameUnits : MaxFolderNameUnits);
+  SendDebugMessage(StatusPrefix + Format(shortened ? msgNameShortened : msgNameChanged, name.c_str(), where.c_str()),
+                   shortened ? mtPlain : mtProgress);
+}
+
+void TQNZBurner::NoteLeftOut(const std::string& path, const std::string& reason, bool log) {
+  LeftOut.push_back({path, reason});
+  if (log)
+    SendDebugMessage(StatusPrefix + reason + msgNotAdded + path, mtError);
+}
+
+bool TQNZBurner::SameFile(const TFEntry& existing, const std::string& FullPath, int64_t size, TDateTime when) {
+  if (existing.IsoSize != size)
+    return false;
+  if (existing.Imported) {
+    // The disc keeps whole seconds of local time: the same file comes back
+    // within a second of its date.
+    constexpr double TwoSeconds = 2.0 / 86400.0;
+    return std::fabs(existing.DateTime - when) < TwoSeconds;
   }
-  return dir;
+  if (existing.SourcePath == FullPath)
+    return true;
+  // The same file reached twice, through a link or two overlapping sources.
+  std::error_code ec;
+  return !existing.SourcePath.empty() && std::filesystem::equivalent(existing.SourcePath, FullPath, ec);
 }
 
 TFEntry* TQNZBurner::NewEntryLogged(TDEntry* dir, const std::string& longName) {
@@ -77,18 +105,37 @@ TFEntry* TQNZBurner::NewEntryLogged(TDEntry* dir, const std::string& longName) {
 }
 
 TDEntry* TQNZBurner::AddDirEntry(TDEntry* Parent, const TListing& Listing) {
+  std::string why;
+  TDEntry* dir = AddDirEntryWhy(Parent, Listing, why);
+  // A full table has said so already.
+  if (!dir && !why.empty() && why != whyLayoutFull)
+    SendDebugMessage(StatusPrefix + why + msgNotAdded + ChildPath(Parent, DiscName(Listing.Name, false)), mtError);
+  return dir;
+}
+
+TDEntry* TQNZBurner::AddDirEntryWhy(TDEntry* Parent, const TListing& Listing, std::string& why) {
   if (!Parent)
     return nullptr;
-  const std::string name = LayoutName(Listing.Name);
-  std::string key = Parent->Path + "\\" + name;
-  if (key.starts_with("\\\\"))
-    key.erase(0, 1);
-  if (TDEntry* existing = FindDirectory(key))
+  const std::string name = DiscName(Listing.Name, false);
+  if (TDEntry* existing = FindDirectory(ChildPath(Parent, name)))
     return existing;
-
-  TDEntry* dir = NewDirectoryLogged(Parent, name, key);
-  if (!dir)
+  // A folder and a file of one name can't both be in a directory.
+  if (const TFEntry* file = FindEntry(Parent, name); file && !file->IsDirectory()) {
+    why = Format(whyNameIsFile, Shown(Parent).c_str());
     return nullptr;
+  }
+
+  TNodeRefusal refusal;
+  TDEntry* dir = Layout.NewDirectory(Parent, name, refusal);
+  if (!dir) {
+    why = refusal == TNodeRefusal::TooDeep ? whyFolderTooDeep : whyLayoutFull;
+    if (refusal == TNodeRefusal::DirTableFull)
+      SendDebugMessage(StatusPrefix + Format(msgMaxDirectories, Layout.MaxDirs), mtTable);
+    else if (refusal == TNodeRefusal::FileTableFull)
+      SendDebugMessage(Format(msgMaxFiles, Layout.MaxFiles), mtTable);
+    return nullptr;
+  }
+  LogDiscName(Listing.Name, name, false, ChildPath(Parent, Listing.Name));
   const std::string shortName = Listing.AlternateName.empty() ? UpperCase(name) : Listing.AlternateName;
   dir->IsoName = shortName;
   TFEntry* entry = dir->OwnEntry;
@@ -153,42 +200,59 @@ int32_t TQNZBurner::AddFileEntry(TDEntry* Dir, const TListing& Listing, const st
                                  uint32_t Extent, bool ArchiveOnly) {
   if (!Dir)
     return 0;
+  const bool local = !FullPath.empty();
   const int64_t size = Listing.Size();
   if (size >= FourGiB) {
-    SendDebugMessage(StatusPrefix + Format(msgFileTooLarge, FullPath.c_str()), mtError);
+    if (local)
+      NoteLeftOut(FullPath, whyFileTooLarge);
     return 0;
   }
-  std::string longName = LayoutName(Listing.Name);
-  if ((Listing.Attr & platform::faDirectory) == 0 && longName.find('.') == std::string::npos)
-    longName += '.';
+  const bool isFile = (Listing.Attr & platform::faDirectory) == 0;
+  std::string given = Listing.Name;
+  if (isFile && given.find('.') == std::string::npos)
+    given += '.';
+  std::string longName = DiscName(given, isFile);
+  LogDiscName(given, longName, isFile, local ? FullPath : ChildPath(Dir, given));
   TFEntry* existing = FindEntry(Dir, longName);
   std::string shortName = Listing.AlternateName.empty() ? UpperCase(longName) : Listing.AlternateName;
   TDateTime when = ListingDate(Listing);
   const bool replace = existing && ReplaceFile;
-  bool skip = platform::Utf16Length(longName) > MaxLongNameUnits;
+  bool skip = false;
 
-  if (OnAddFile)
+  if (OnAddFile) {
     OnAddFile(this, FullPath, longName, shortName, when, Listing.Attr, size, skip);
+    if (skip)
+      return 0;
+    // The handler's name must fit the disc as much as the listed one.
+    const std::string fitted = DiscName(longName, isFile);
+    LogDiscName(longName, fitted, isFile, local ? FullPath : ChildPath(Dir, longName));
+    longName = fitted;
+  }
 
-  if (skip)
-    return 0;
   TFEntry* node;
   if (replace) {
     if (existing->IsDirectory()) {
       // Turning a folder's entry into a file would orphan the folder's sub-tree.
-      SendDebugMessage(StatusPrefix + Format(msgNameIsFolder, FullPath.c_str()), mtError);
+      if (local)
+        NoteLeftOut(FullPath, whyNameIsFolder);
       return 0;
     }
     node = existing;
     if (!node->Imported)
       TotalBytes -= SectorBytes(node->IsoSize);
-    Layout.RenameEntry(node, LayoutName(longName));
+    Layout.RenameEntry(node, longName);
   } else if (existing) {
+    if (local && (existing->IsDirectory() || !SameFile(*existing, FullPath, size, when)))
+      NoteLeftOut(FullPath, existing->IsDirectory() ? std::string(whyNameIsFolder)
+                            : Format(existing->Imported ? whyEarlierSession : whyDuplicate, Shown(Dir).c_str()));
     return 0;
   } else {
-    node = NewEntryLogged(Dir, LayoutName(longName));
-    if (!node)
+    node = NewEntryLogged(Dir, longName);
+    if (!node) {
+      if (local)
+        NoteLeftOut(FullPath, whyLayoutFull);
       return 0;
+    }
   }
 
   node->IsoName = UpperCase(shortName);
@@ -253,10 +317,16 @@ int32_t TQNZBurner::AddFile(const std::string& DestPath, const std::string& Sour
     SendDebugMessage(msgInvalidDestination, mtError);
     return 0;
   }
-  const std::vector<TListing> found = platform::FindFiles(SourceFile, platform::faAnyFile);
+  std::vector<platform::TListingProblem> problems;
+  const std::vector<TListing> found = platform::FindFiles(SourceFile, platform::faAnyFile, problems);
+  for (const platform::TListingProblem& problem : problems)
+    NoteLeftOut(problem.Path, problem.Reason);
   if (found.empty() || (found.front().Attr & platform::faDirectory))
     return -1;
-  AddFileEntry(dest, found.front(), SourceFile, 0, false);
+  if (found.front().Unreadable)
+    NoteLeftOut(SourceFile, whyPermissionDenied);
+  else
+    AddFileEntry(dest, found.front(), SourceFile, 0, false);
   return 1;
 }
 
@@ -279,10 +349,24 @@ int32_t TQNZBurner::AddFolder(TDEntry* Dest, const std::string& SourcePath, cons
   }
   const std::string source = WithTrailingSlash(SourcePath);
   const std::string mask = Mask.empty() ? "*.*" : Mask;
+  // With every name and every attribute asked for, the folders and the files
+  // come from one listing of the folder.
+  const bool oneListing = IsEveryName(mask) && AttrMask == platform::faAnyFile;
+  std::vector<platform::TListingProblem> problems;
+  std::vector<TListing> listing;
+  if (Recursive || oneListing)
+    listing = platform::FindFiles(source + "*.*", platform::faAnyFile, problems);
+  if (!oneListing) {
+    // The files come from the masked listing below; from this one only what
+    // concerns folders: the folder itself and links to folders.
+    std::erase_if(problems, [&](const platform::TListingProblem& p) {
+      return p.Path != source && p.Reason.find("FOLDER") == std::string::npos;
+    });
+  }
   int32_t result = 0;
 
   if (Recursive) {
-    for (const TListing& item : platform::FindFiles(source + "*.*", platform::faAnyFile)) {
+    for (const TListing& item : listing) {
       result = 1;
       if (!(item.Attr & platform::faDirectory) || IsDotName(item.Name))
         continue;
@@ -296,26 +380,44 @@ int32_t TQNZBurner::AddFolder(TDEntry* Dest, const std::string& SourcePath, cons
       TListing renamed = item;
       renamed.Name = longName;
       renamed.AlternateName = shortName;
-      TDEntry* dir = AddDirEntry(Dest, renamed);
-      if (!dir)
-        return 0;
+      std::string why;
+      TDEntry* dir = AddDirEntryWhy(Dest, renamed, why);
+      if (!dir) {
+        // One folder that can't be made costs only itself: the walk goes on.
+        NoteLeftOut(source + item.Name + "/", why.empty() ? std::string(whyLayoutFull) : why);
+        continue;
+      }
       if (item.Name == "Installer")
         MessageBeep();
       result = AddFolder(dir, source + item.Name, mask, AttrMask, Recursive, false, ArchiveOnly);
       if (!dir->FirstEntry)
         RemoveDirectory(dir);
-      if (result == 0)
-        return 0;
     }
   }
 
-  for (const TListing& item : platform::FindFiles(source + mask, AttrMask)) {
+  std::vector<TListing> masked;
+  if (!oneListing)
+    masked = platform::FindFiles(source + mask, AttrMask, problems);
+  for (const TListing& item : oneListing ? listing : masked) {
     if (IsDotName(item.Name)) {
       result = 1;
     } else if (!(item.Attr & platform::faDirectory) && (!ArchiveOnly || (item.Attr & platform::faArchive))) {
-      result = AddFileEntry(Dest, item, source + item.Name, 0, ArchiveOnly);
+      if (item.Unreadable) {
+        NoteLeftOut(source + item.Name, whyPermissionDenied);
+        result = 0;
+      } else {
+        result = AddFileEntry(Dest, item, source + item.Name, 0, ArchiveOnly);
+      }
     }
   }
+  // Two listings of one folder report its problems twice.
+  std::sort(problems.begin(), problems.end(),
+            [](const auto& a, const auto& b) { return a.Path < b.Path; });
+  problems.erase(std::unique(problems.begin(), problems.end(),
+                             [](const auto& a, const auto& b) { return a.Path == b.Path; }),
+                 problems.end());
+  for (const platform::TListingProblem& problem : problems)
+    NoteLeftOut(problem.Path, problem.Reason);
   LayoutReady = false;
   return result;
 }

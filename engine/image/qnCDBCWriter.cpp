@@ -21,10 +21,11 @@ TThWrite::TThWrite(TQNZBurner& owner, TCacheThread& cache, std::unique_ptr<TWrit
 }
 
 void TThWrite::Execute() {
-  AbortRequested = false;
+  // The abort request and the cache's message belong to the job since its
+  // start: clearing them here lost a reader's failure, or the user's abort,
+  // that came while the writer was being started.
   WriteJobRunning = true;
   owner_.bytesWritten_ = 0;
-  cache_.SetMessage("");
 
   const int64_t limit = owner_.TrackLength() * 2048;
   std::string message;

@@ -1,6 +1,7 @@
 #include "engine/image/qnISOLib.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "engine/runtime/Strings.h"
 #include "platform/System.h"
@@ -287,6 +288,36 @@ std::string ShortNameFromName(std::string_view name) {
     }
   }
   return out;
+}
+
+std::string DiscName(std::string_view name, bool isFile) {
+  std::string out(name);
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == '*' || c == '/' || c == ':' || c == ';' || c == '?' || c == '\\')
+      c = '_';
+  }
+  const size_t limit = isFile ? MaxFileNameUnits : MaxFolderNameUnits;
+  if (platform::Utf16Length(out) <= limit)
+    return out;
+
+  std::u16string units = platform::AnsiToUtf16(out);
+  std::u16string extension;
+  const size_t dot = units.rfind(u'.');
+  if (dot != std::u16string::npos && dot > 0 && units.size() - dot <= 16)
+    extension = units.substr(dot);
+  uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the name as given
+  for (const char c : name)
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "~%08llX", static_cast<unsigned long long>(hash & 0xFFFFFFFFull));
+  const std::u16string suffix = platform::AnsiToUtf16(tag) + extension;
+  size_t keep = limit - suffix.size();
+  // A surrogate pair is one character: never cut between its halves.
+  if (keep > 0 && units[keep - 1] >= 0xD800 && units[keep - 1] <= 0xDBFF)
+    --keep;
+  units.resize(keep);
+  return platform::Utf16ToAnsi(units + suffix);
 }
 
 std::string IsoIdentifier(const TFEntry& entry) {

@@ -178,6 +178,20 @@ inline constexpr const char* RootLongName = "CD Root Directory";
 // counts as one).
 [[nodiscard]] std::string ShortNameFromName(std::string_view name);
 
+// Longest long names the Joliet directory records hold: a record has room
+// for an identifier of 110 UTF-16 units, ";1" included for files.
+inline constexpr size_t MaxFileNameUnits = 108;
+inline constexpr size_t MaxFolderNameUnits = 110;
+
+// `name` as the disc can carry it. Characters Joliet forbids ("*", "/", ":",
+// ";", "?", "\") and control characters become "_". A name longer than its
+// limit is cut to it in whole characters, keeping its extension (the part
+// from the last ".", when at most 16 units), with "~" and 8 hex digits of a
+// hash of the whole name before the extension: the same long name always
+// gives the same short one (so folders still merge and an earlier session's
+// file is recognised), different long names practically never the same.
+[[nodiscard]] std::string DiscName(std::string_view name, bool isFile);
+
 // ISO 9660 identifier bytes of a node: the ISO name, plus ";1" for files.
 [[nodiscard]] std::string IsoIdentifier(const TFEntry& entry);
 // Joliet identifier bytes: the long name (plus ";1" for files) in UTF-16

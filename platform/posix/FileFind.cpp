@@ -121,9 +121,43 @@ void AddDotEntries(std::vector<TListing>& result, int dirFd, bool dot, bool dotD
   }
 }
 
-} // namespace
+// A file is unreadable when this process may not read it. The permission
+// bits settle the common cases where they allow it; access() decides the rest
+// (groups, ACLs, and the capabilities that let root read anything), which are
+// few.
+bool Unreadable(int dirFd, const char* name, const struct stat& st) {
+  if (!S_ISREG(st.st_mode))
+    return false;
+  if (st.st_uid == ::geteuid() ? (st.st_mode & S_IRUSR) != 0
+                               : (st.st_mode & (S_IRGRP | S_IROTH)) == (S_IRGRP | S_IROTH))
+    return false;
+  return ::faccessat(dirFd, name, R_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
 
-std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask) {
+// Reports a left-out item to the caller's list, or to the platform log.
+class TProblems {
+public:
+  explicit TProblems(std::vector<TListingProblem>* list) : list_(list) {}
+  void Add(const std::string& path, std::string reason, const char* logText) {
+    if (list_)
+      list_->push_back({path, std::move(reason)});
+    else
+      PlatformLog(std::string(logText) + path);
+  }
+
+private:
+  std::vector<TListingProblem>* list_;
+};
+
+std::string UpperText(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+std::vector<TListing> List(std::string_view pattern, int32_t attrMask, std::vector<TListingProblem>* problemList) {
+  TProblems problems(problemList);
   const size_t slash = pattern.rfind('/');
   const std::string_view mask = slash == std::string_view::npos ? pattern : pattern.substr(slash + 1);
   if (mask.empty())
@@ -134,8 +168,13 @@ std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask) {
 
   const TFd dir(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   const int dirFd = dir.get();
-  if (dirFd < 0)
+  if (dirFd < 0) {
+    // A missing folder is a name that matched nothing; one that is there
+    // but can't be opened is a folder whose contents are lost to the caller.
+    if (problemList && errno != ENOENT && errno != ENOTDIR)
+      problems.Add(path, "CANNOT READ THE FOLDER (" + UpperText(posix::ErrorText(errno)) + ")", "");
     return {};
+  }
 
   std::string names;
   std::vector<TEntry> entries;
@@ -149,6 +188,8 @@ std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask) {
     const ssize_t got = ::getdents64(dirFd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR)
       continue;
+    if (got < 0 && problemList)
+      problems.Add(path, "CANNOT READ THE FOLDER TO ITS END (" + UpperText(posix::ErrorText(errno)) + ")", "");
     if (got <= 0)
       break;  // end, or an unreadable folder: list what was read
     for (ssize_t pos = 0; pos < got;) {
@@ -218,21 +259,23 @@ std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask) {
     if ((e.type != DT_UNKNOWN || isLink) && ::fstatat(dirFd, cname, &st, 0) != 0) {
       const int error = errno;
       if (isLink)
-        PlatformLog("skipped broken link: " + path);
+        problems.Add(path, "BROKEN LINK", "skipped broken link: ");
       else if (error != ENOENT)
-        PlatformLog("skipped unreadable item: " + path + " (" + posix::ErrorText(error) + ")");
-      continue;
-    }
-    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
-      // Reading a pipe or device as file data would block or never end.
-      PlatformLog("skipped special file: " + path);
+        problems.Add(path, "CANNOT BE LOOKED AT (" + UpperText(posix::ErrorText(error)) + ")",
+                     ("skipped unreadable item (" + posix::ErrorText(error) + "): ").c_str());
       continue;
     }
     const bool hidden = name.front() == '.';
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+      // Reading a pipe or device as file data would block or never end.
+      if (!(excluded & (hidden ? faHidden : 0)))
+        problems.Add(path, "NOT A REGULAR FILE (A PIPE, SOCKET OR DEVICE)", "skipped special file: ");
+      continue;
+    }
     if (excluded & ((S_ISDIR(st.st_mode) ? faDirectory : 0) | (hidden ? faHidden : 0)))
       continue;
     if (isLink && S_ISDIR(st.st_mode) && ancestors.Contains(st)) {
-      PlatformLog("skipped link to an enclosing folder: " + path);
+      problems.Add(path, "LINK TO A FOLDER THAT HOLDS IT", "skipped link to an enclosing folder: ");
       continue;
     }
 
@@ -240,9 +283,18 @@ std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask) {
     item.Name.assign(name);
     item.AlternateName = std::move(alias);
     item.Attr = posix::AttributesOf(st, name, path.c_str());
+    item.Unreadable = Unreadable(dirFd, cname, st);
     FillTimesAndSize(item, st);
   }
   return result;
+}
+
+} // namespace
+
+std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask) { return List(pattern, attrMask, nullptr); }
+
+std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask, std::vector<TListingProblem>& problems) {
+  return List(pattern, attrMask, &problems);
 }
 
 } // namespace qnzb::platform

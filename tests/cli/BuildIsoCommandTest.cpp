@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <set>
 
 #include "cli/CliFixture.h"
 
@@ -92,6 +93,9 @@ TEST_F(CliTest, PathsThatCannotBeBuiltFailBeforeAnythingIsWritten) {
       {{"build-iso", tmp.at("target.iso"), tmp.at("src")}, "is a folder"},
       {{"build-iso", keep, keep}, "replace its own source"},
       {{"build-iso", tmp.at("no/such/dir/o.iso"), tmp.at("src")}, "o.iso"},
+      // Never replaced by a regular file: a pipe, a device.
+      {{"build-iso", tmp.at("pipe"), tmp.at("src")}, "not a regular file"},
+      {{"build-iso", "/dev/null", tmp.at("src")}, "not a regular file"},
   };
   for (const auto& row : rows) {
     const TCliRun run = Run(row.args);
@@ -151,15 +155,43 @@ TEST_F(CliTest, MissingBootImageIsReportedAndLeftOut) {
   EXPECT_NE(Run({"build-iso", out, tmp.at("src")}).err.find("(none given)"), std::string::npos);
 }
 
-TEST_F(CliTest, AnEarlierImageInsideTheSourceIsLeftOut) {
+TEST_F(CliTest, AnEarlierImageInsideTheSourceIsRefusedAndKept) {
   tmp.write("src/a.txt", std::string(100000, 'a'));
-  const std::string out = tmp.at("src/image.iso");
+  const std::string out = tmp.at("src/deeper/image.iso");
+  tmp.mkdir("src/deeper");
+  // Not there yet: the image may go into a source folder.
   const TCliRun first = Run({"build-iso", out, tmp.at("src")});
   ASSERT_EQ(first.status, 0) << first.err;
+  const std::string image = readFile(out);
+  // There now: the second build would read it while replacing it.
   const TCliRun second = Run({"build-iso", out, tmp.at("src")});
-  ASSERT_EQ(second.status, 0) << second.err;
-  EXPECT_EQ(second.out, first.out);
-  EXPECT_NE(second.err.find("leaving out the image file itself"), std::string::npos);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("replace its own source file: " + out), std::string::npos) << second.err;
+  EXPECT_EQ(readFile(out), image);
+}
+
+TEST_F(CliTest, TheImageIsWrittenBesideItsTargetUnderANameOfItsOwn) {
+  tmp.write("src/a.txt", "a");
+  const std::string out = tmp.at("o.iso");
+  // A file of the user's that happens to carry the old side file's name.
+  const std::string users = tmp.write("o.iso.part", "mine");
+  for (const bool quick : {false, true}) {
+    tmp.write("o.iso", "old");
+    ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
+    std::vector<std::string> args = {"build-iso", out, tmp.at("src")};
+    if (quick)
+      args.push_back("--quick");
+    ASSERT_EQ(Run(args).status, 0);
+    EXPECT_EQ(readFile(users), "mine");
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "the replaced image's permissions";
+    EXPECT_EQ(st.st_size % Sector, 0);
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(tmp.path()))
+      left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"src", "o.iso", "o.iso.part"})) << "no side file stays";
+  }
 }
 
 } // namespace

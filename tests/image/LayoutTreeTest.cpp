@@ -107,25 +107,57 @@ TEST_F(LayoutTest, DuplicatesAreIgnoredOrReplacedInPlace) {
   EXPECT_EQ(burner.LastEntry, after);
 }
 
-TEST_F(LayoutTest, NamesWithoutExtensionGetAFullStopAndLongNamesArriveSkipped) {
+TEST_F(LayoutTest, NamesWithoutExtensionGetAFullStopAndLongNamesArriveShortened) {
   const std::string plain = tmp.write("MAKEFILE", "all:");
   const std::string longName = tmp.write(std::string(110, 'n'), "x");
-  const std::string limit = tmp.write(std::string(105, 'm') + ".txt", "x");  // 109 characters
+  const std::string over = tmp.write(std::string(105, 'm') + ".txt", "x");  // 109 characters
+  const std::string limit = tmp.write(std::string(104, 'k') + ".txt", "x");  // 108 characters
   std::vector<std::pair<std::string, bool>> offered;
   burner.OnAddFile = [&](TObject* sender, const std::string&, std::string& longFile, std::string&, TDateTime&,
                          int32_t, int64_t, bool& skip) {
     EXPECT_EQ(sender, &burner);
     offered.emplace_back(longFile, skip);
   };
-  ASSERT_EQ(burner.AddFile("\\", plain, false), 1);
-  ASSERT_EQ(burner.AddFile("\\", longName, false), 1);
-  ASSERT_EQ(burner.AddFile("\\", limit, false), 1);
-  ASSERT_EQ(offered.size(), 3u);
+  for (const std::string& file : {plain, longName, over, limit})
+    ASSERT_EQ(burner.AddFile("\\", file, false), 1);
+  ASSERT_EQ(offered.size(), 4u);
   EXPECT_EQ(offered[0], std::make_pair(std::string("MAKEFILE."), false));
-  EXPECT_TRUE(offered[1].second);
-  EXPECT_FALSE(offered[2].second);
-  EXPECT_EQ(Names(burner.RootDir()), (std::vector<std::string>{"MAKEFILE.", std::string(105, 'm') + ".txt"}));
+  // Over the limit: cut to 108 characters, the extension kept, a tag of the
+  // whole name before it, and the change logged.
+  EXPECT_EQ(offered[1].first.size(), 108u);
+  EXPECT_TRUE(offered[1].first.starts_with(std::string(98, 'n') + "~")) << offered[1].first;
+  EXPECT_TRUE(offered[1].first.ends_with(".")) << offered[1].first;
+  EXPECT_EQ(offered[2].first.size(), 108u);
+  EXPECT_TRUE(offered[2].first.ends_with(".txt")) << offered[2].first;
+  EXPECT_FALSE(offered[1].second || offered[2].second);
+  EXPECT_EQ(offered[3].first, std::string(104, 'k') + ".txt");
+  EXPECT_EQ(burner.EntryCount(), 4);
+  EXPECT_TRUE(burner.LeftOut.empty());
+  EXPECT_TRUE(Logged(">>> NAME TOO LONG FOR THE DISC, PUT ON IT AS \"" + offered[2].first + "\": " + over, 0));
   EXPECT_EQ(burner.FindEntry(burner.RootDir(), "makefile.")->IsoName, "MAKEFILE.");
+  // The same long name gives the same short one: a second add is a duplicate.
+  EXPECT_EQ(DiscName(std::string(105, 'm') + ".txt", true), offered[2].first);
+  EXPECT_NE(DiscName(std::string(104, 'm') + "x.txt", true), offered[2].first);
+}
+
+TEST(DiscNames, JolietForbiddenAndControlCharactersAreReplaced) {
+  const struct {
+    const char* given;
+    bool file;
+    const char* expected;
+  } rows[] = {
+      {"a:b*c?d;e.txt", true, "a_b_c_d_e.txt"}, {"tab\there", false, "tab_here"}, {"back\\slash", false, "back_slash"},
+      {"del\x7f.txt", true, "del_.txt"},       {"Grüße.txt", true, "Grüße.txt"},   {"plain", false, "plain"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(DiscName(row.given, row.file), row.expected) << row.given;
+  // Folders may use the two units that files spend on ";1"; a cut never
+  // splits a character.
+  EXPECT_EQ(DiscName(std::string(110, 'f'), false), std::string(110, 'f'));
+  const std::string wide = DiscName(std::string(60, 'a') + std::string(30, ' ') + "\xF0\x9F\x98\x80\xF0\x9F\x98\x80" +
+                                        std::string(40, 'b'),
+                                    false);
+  EXPECT_LE(platform::Utf16Length(wide), MaxFolderNameUnits);
 }
 
 TEST_F(LayoutTest, AddFileHandlerRenamesAndSkips) {
@@ -236,16 +268,15 @@ TEST_F(LayoutTest, BackslashesInLocalNamesCannotForgeLayoutPaths) {
   EXPECT_EQ(dir->Level, 2);
 }
 
-TEST_F(LayoutTest, SymbolicLinkLoopsEndAndAreLogged) {
+TEST_F(LayoutTest, SymbolicLinkLoopsEndAndAreCountedAsLeftOut) {
   tmp.write("src/a/f.txt", "f");
   std::filesystem::create_directory_symlink(tmp.at("src"), tmp.at("src/a/loop"));
-  std::vector<std::string> platformLog;
-  platform::SetPlatformLog([&](const std::string& line) { platformLog.push_back(line); });
   EXPECT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
-  platform::SetPlatformLog(nullptr);
   EXPECT_EQ(burner.DirectoryCount(), 1);
   EXPECT_EQ(burner.EntryCount(), 2);
-  EXPECT_FALSE(platformLog.empty());
+  ASSERT_EQ(burner.LeftOut.size(), 1u);
+  EXPECT_EQ(burner.LeftOut[0].Path, tmp.at("src/a/loop"));
+  EXPECT_TRUE(Logged(">>> LINK TO A FOLDER THAT HOLDS IT, NOT ADDED: " + tmp.at("src/a/loop"), 4));
 }
 
 TEST_F(LayoutTest, FilesOfFourGibibytesAreRefusedAndTheRestIsAdded) {
