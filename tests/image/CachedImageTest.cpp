@@ -7,6 +7,8 @@
 #include <random>
 #include <thread>
 
+#include "engine/image/qnCDBCWriter.h"
+#include "engine/recording/qnCache.h"
 #include "engine/runtime/Clock.h"
 #include "engine/runtime/Thread.h"
 #include "image/LayoutFixture.h"
@@ -149,6 +151,29 @@ TEST_F(CachedImageTest, AbortAtRandomMomentsEndsEachJobExactlyOnce) {
     // layout is built again, so the metadata is made afresh each round.
   }
   EXPECT_GT(aborted, 0);
+}
+
+// The writer starts after the reader has already failed: the job ends with
+// the reader's message, not as a success.
+TEST_F(CachedImageTest, AReaderFailureBeforeTheWriterStartsIsReported) {
+  class TNullSink final : public TWriteSink {
+    bool Start(std::string&) override { return true; }
+    bool Write(const uint8_t*, int32_t, std::string&) override { return true; }
+    bool Finish(std::string&) override { return true; }
+    void Fail() override {}
+  };
+  TCacheSource source;
+  source.CacheSize = 2097152;
+  source.TotalBytes = 2048;
+  source.Files = {{tmp.at("gone.bin"), 100}};
+  TCacheThread cache(std::move(source), burner.Lock(), [](const std::string&) {});
+  while (!cache.HasMessage())
+    cache.WaitForStart(10);
+  (new TThWrite(burner, cache, std::make_unique<TNullSink>()))->Start();  // frees itself
+  while (done.empty())
+    TThread::CheckSynchronize(10);
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0], "CAN'T OPEN FILE \"" + tmp.at("gone.bin") + "\" OR FILE IS IN USES BY OTHER SOFTWARE");
 }
 
 TEST_F(CachedImageTest, ASecondJobIsRefusedWhileOneRuns) {

@@ -1,6 +1,12 @@
 // The address plan of a session: descriptor, path table, directory, boot and
 // file sectors, and the track length.
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "engine/image/IsoRecords.h"
 #include "engine/runtime/Strings.h"
 #include "image/LayoutFixture.h"
@@ -66,12 +72,41 @@ TEST_F(ImageLayoutTest, BootableWithJolietPlacesBootItemsAfterTheDirectories) {
 
 TEST_F(ImageLayoutTest, MissingBootImageTurnsBootableOff) {
   AddOneSmallFile();
-  for (const std::string& image : {std::string(), tmp.at("nope.img")}) {
+  // A socket is there but can't be opened: as if the image vanished after
+  // the check, without planning the session twice.
+  const std::string socket = tmp.at("boot.sock");
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  for (const std::string& image : {std::string(), tmp.at("nope.img"), socket}) {
     burner.Bootable = true;
     burner.BootImage = image;
     burner.PrepareImage(true, nullptr);
     EXPECT_FALSE(burner.Bootable) << image;
     EXPECT_EQ(burner.IsoPathTableL, 19u);  // supplementary at 17, terminator 18
+  }
+  ::close(fd);
+  EXPECT_TRUE(Logged(">>> BOOT IMAGE " + socket + " CAN'T BE READ, THE DISC WILL NOT BOOT", 4));
+}
+
+TEST_F(ImageLayoutTest, BootImagesTooSmallToBootAreRefused) {
+  AddOneSmallFile();
+  for (const int64_t size : {0, 1, 511, 512}) {
+    burner.Bootable = true;
+    burner.BootImage = tmp.write("boot.img", std::string(static_cast<size_t>(size), 'b'));
+    if (size < 512) {
+      try {
+        burner.PrepareImage(true, nullptr);
+        ADD_FAILURE() << size << " bytes were taken";
+      } catch (const EImageError& e) {
+        EXPECT_NE(std::string(e.what()).find("BOOT IMAGE " + burner.BootImage + " IS TOO SMALL"), std::string::npos);
+      }
+    } else {
+      EXPECT_TRUE(burner.PrepareImage(true, nullptr));
+      EXPECT_EQ(burner.BootImageSectors, 1);
+    }
   }
 }
 
