@@ -93,8 +93,7 @@ TEST_P(CliInterrupt, StopsTheBuildAndLeavesNoImage) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterrupt,
                          testing::Values(TInterruptCase{"", SIGINT}, TInterruptCase{"", SIGTERM},
-                                         TInterruptCase{"", SIGHUP}, TInterruptCase{"--quick", SIGINT},
-                                         TInterruptCase{"--quick", SIGTERM}, TInterruptCase{"--quick", SIGHUP}));
+                                         TInterruptCase{"--quick", SIGINT}, TInterruptCase{"--quick", SIGHUP}));
 #endif
 
 } // namespace
