@@ -54,5 +54,6 @@ inline constexpr const char* msgExtractNotOnDisc = "EXTRACTING FILE %s FAILED: N
 inline constexpr const char* msgExtractCreateFailed = "EXTRACTING FILE %s FAILED: CANNOT CREATE %s (%s)";
 inline constexpr const char* msgExtractReadFailed = "EXTRACTING FILE %s FAILED: READ ERROR AT SECTOR %u (%s)";
 inline constexpr const char* msgExtractWriteFailed = "EXTRACTING FILE %s FAILED: CANNOT WRITE %s (%s)";
+inline constexpr const char* msgExtractAborted = "EXTRACTING FILE %s FAILED: OPERATION ABORTED BY USER";
 
 } // namespace qnzb

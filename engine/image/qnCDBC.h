@@ -220,8 +220,10 @@ public:
   // Copies an imported file's data from the disc to TargetFile, replacing a
   // file of that name only once the copy is complete, and gives it the
   // entry's date. False, with a log line (type 4) and nothing left at a
-  // TargetFile that didn't exist, when the entry is not a file of the disc or
-  // a read, the creation or a write fails.
+  // TargetFile that didn't exist, when the entry is not a file of the disc,
+  // TargetFile exists and is not a regular file, a read, the creation or a
+  // write fails, or AbortRequested is set (checked before every read; the
+  // caller clears it before a run of extractions).
   bool ExtractFile(TFEntry* Entry, const std::string& TargetFile);
 
   // The layout folder path a local source folder is placed at: drive letter,
