@@ -213,8 +213,8 @@ public:
   // The Joliet tree (a supplementary descriptor that names UCS-2) is
   // preferred, the ISO tree the fallback. A damaged tree is imported as far
   // as it is sound, every part left out logged (type 4). Names are made
-  // safe as they are read ("/", "\" and control characters become "_",
-  // "." and ".." become "_" and "__"), each change logged (type 4).
+  // safe as they are read ("/", "\" and control characters become "_", a
+  // name of full stops only as many "_"), each change logged (type 4).
   // True when a directory tree was found and read.
   bool ImportPreviousSession(int8_t Session, TDEntry* Into);
   // Copies an imported file's data from the disc to TargetFile, replacing a

@@ -72,8 +72,10 @@ uint32_t Code(char16_t c) { return c; }
 bool IsControl(uint32_t c, bool c1) { return c < 0x20 || c == 0x7F || (c1 && c >= 0x80 && c < 0xA0); }
 
 // `name` made safe: path separators (local and of the layout) and control
-// characters become "_", and "." and ".." (which name a folder, not an
-// entry of it) become "_" and "__". True when anything changed.
+// characters become "_", and a name of full stops only becomes as many "_":
+// "." and ".." name a folder, not an entry of it, and readers that drop a
+// file name's last full stop turn "..." into "..". True when anything
+// changed.
 template <typename Text>
 bool MakeSafe(Text& name, bool c1) {
   bool changed = false;
@@ -83,7 +85,7 @@ bool MakeSafe(Text& name, bool c1) {
       changed = true;
     }
   }
-  if (!name.empty() && name.size() <= 2 && std::all_of(name.begin(), name.end(), [](auto c) { return c == '.'; })) {
+  if (!name.empty() && std::all_of(name.begin(), name.end(), [](auto c) { return c == '.'; })) {
     std::fill(name.begin(), name.end(), '_');
     changed = true;
   }

@@ -446,7 +446,7 @@ protected:
         {std::u16string(u"nul\0x.txt", 9), false, "nul_x.txt", "nul\\x00x.txt", "nul_x.txt"},
         {u"del\x7F.txt", false, "del_.txt", "del\\x7F.txt", "del_.txt"},
         {u"c1\x9B.txt", false, "c1_.txt", "c1\\x9B.txt", "c1_.txt", true},
-        {u"...", false, "...", "", ""},
+        {u"...", false, "___.", "...", "___"},
         {u"plain.txt", false, "plain.txt", "", ""},
     };
   }
