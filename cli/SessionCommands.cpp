@@ -19,6 +19,7 @@
 #include "engine/image/qnCDBC.h"
 #include "engine/recording/qnCache.h"
 #include "engine/runtime/DateTime.h"
+#include "engine/runtime/Strings.h"
 
 namespace qnzb::cli {
 
@@ -96,13 +97,11 @@ std::optional<TFound> Resolve(TQNZBurner& burner, const std::string& path) {
 }
 
 // A file's name as it was on the source disk: the disc's long name of a file
-// without an extension carries a full stop at its end ("..." stays itself,
-// it would name the parent folder without it).
+// without an extension carries a full stop at its end.
 std::string LocalName(const TFEntry& entry) {
-  const std::string& name = entry.LongName;
-  if (!entry.IsDirectory() && name.size() > 1 && name.ends_with('.') && name != "...")
-    return name.substr(0, name.size() - 1);
-  return name;
+  if (!entry.IsDirectory() && entry.LongName.size() > 1 && entry.LongName.ends_with('.'))
+    return entry.LongName.substr(0, entry.LongName.size() - 1);
+  return entry.LongName;
 }
 
 std::string EntryLine(const TFEntry& entry) {
@@ -175,7 +174,7 @@ public:
                        name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
     fs::path path = parent / name;
     if (!plain || !Inside(Normal(path))) {
-      context_.Error("not extracted: " + discPath + ": its name would put it outside " + target_.string());
+      context_.Error("not extracted: " + Shown(discPath) + ": its name would put it outside " + target_.string());
       return std::nullopt;
     }
     return path;
@@ -239,7 +238,16 @@ private:
     return true;
   }
 
-  static std::string Shown(const std::string& discPath) { return discPath.empty() ? std::string("/") : discPath; }
+  // A disc path for a message: control characters as \xNN, so that what the
+  // disc holds does nothing to the terminal.
+  static std::string Shown(const std::string& discPath) {
+    std::string shown;
+    for (const char c : discPath) {
+      const auto b = static_cast<unsigned char>(c);
+      shown += b < 0x20 || b == 0x7F ? Format("\\x%02X", b) : std::string(1, c);
+    }
+    return shown.empty() ? std::string("/") : shown;
+  }
 
   TQNZBurner& burner_;
   TCliContext& context_;
