@@ -136,6 +136,8 @@ int List(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
   return 0;
 }
 
+constexpr const char* LeftAsItIs = " (left as it is: move it aside or choose another TARGET)";
+
 // Copies what the disc holds to TARGET and never writes anywhere else,
 // whatever names the disc carries: every path below TARGET is made of one
 // checked name at a time and checked again, lexically normalised, against
@@ -209,7 +211,7 @@ private:
       return true;
     if (type != fs::file_type::not_found) {
       context_.Error("not extracted: " + Shown(discPath) + ": " + path.string() +
-                     (ec ? ": " + ec.message() : std::string(" exists and is not a folder")));
+                     (ec ? ": " + ec.message() : std::string(" exists and is not a folder") + LeftAsItIs));
       return false;
     }
     fs::create_directories(path, ec);
@@ -225,7 +227,7 @@ private:
     const fs::file_type type = TypeAt(path, ec);
     if (type != fs::file_type::regular && type != fs::file_type::not_found) {
       context_.Error("not extracted: " + Shown(discPath) + ": " + path.string() +
-                     (ec ? ": " + ec.message() : std::string(" exists and is not a regular file; it is left as it is")));
+                     (ec ? ": " + ec.message() : std::string(" exists and is not a regular file") + LeftAsItIs));
       return false;
     }
     if (!burner_.ExtractFile(&entry, path.string())) {

@@ -88,10 +88,10 @@ TEST_F(ExtractCommand, WhatIsInTheWayIsReportedAndLeftAsItIs) {
   const std::vector<Case> cases = {
       {"a pipe as the target of a file",
        [](const TempDir& t) { ASSERT_EQ(::mkfifo(t.at("out").c_str(), 0600), 0); },
-       {"a.txt", "out"}, "out", "a.txt: out exists and is not a regular file; it is left as it is", ""},
+       {"a.txt", "out"}, "out", "a.txt: out exists and is not a regular file", ""},
       {"a pipe in the target folder",
        [](const TempDir& t) { ASSERT_EQ(::mkfifo(t.mkdir("out").append("/a.txt").c_str(), 0600), 0); },
-       {"/", "out"}, "out/a.txt", "a.txt: out/a.txt exists and is not a regular file; it is left as it is",
+       {"/", "out"}, "out/a.txt", "a.txt: out/a.txt exists and is not a regular file",
        "out/docs/b.txt"},
       {"a file where a folder goes", [](const TempDir& t) { t.write("out/docs", "mine"); }, {"/", "out"},
        "out/docs", "docs: out/docs exists and is not a folder", "out/a.txt"},
@@ -101,7 +101,7 @@ TEST_F(ExtractCommand, WhatIsInTheWayIsReportedAndLeftAsItIs) {
       {"a link to /dev/null where a file goes",
        [](const TempDir& t) { fs::create_symlink("/dev/null", t.mkdir("out/docs").append("/b.txt")); },
        {"/", "out"}, "out/docs/b.txt",
-       "docs/b.txt: out/docs/b.txt exists and is not a regular file; it is left as it is", "out/a.txt"},
+       "docs/b.txt: out/docs/b.txt exists and is not a regular file", "out/a.txt"},
   };
   // Relative paths, as a user types them.
   struct TInFolder {
@@ -120,7 +120,10 @@ TEST_F(ExtractCommand, WhatIsInTheWayIsReportedAndLeftAsItIs) {
     args.insert(args.end(), c.Args.begin(), c.Args.end());
     const TCliRun run = Run(args);
     EXPECT_EQ(run.status, cli::ExitFailure) << run.err;
-    EXPECT_NE(run.err.find("qnzb-cli: not extracted: " + c.Message + "\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("qnzb-cli: not extracted: " + c.Message +
+                           " (left as it is: move it aside or choose another TARGET)\n"),
+              std::string::npos)
+        << run.err;
     EXPECT_EQ(Kind(tmp.at(c.InTheWay)), before);
     if (!c.Extracted.empty()) {
       EXPECT_NE(Kind(tmp.at(c.Extracted)), "missing");
