@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -13,9 +14,12 @@
 #include "cli/CliContext.h"
 #include "cli/Commands.h"
 #include "cli/DeviceOptions.h"
+#include "cli/JobProgress.h"
 #include "engine/device/DiscSummary.h"
 #include "engine/image/qnCDBC.h"
+#include "engine/recording/qnCache.h"
 #include "engine/runtime/DateTime.h"
+#include "engine/runtime/Strings.h"
 
 namespace qnzb::cli {
 
@@ -132,43 +136,154 @@ int List(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
   return 0;
 }
 
-// Copies a file, or a folder with everything below it, to `target`.
-bool ExtractTree(TQNZBurner& burner, TFEntry* entry, TDEntry* dir, const fs::path& target, TCliContext& context,
-                 int& files) {
-  if (dir == nullptr) {
-    if (!burner.ExtractFile(entry, target.string())) {
-      context.Error("could not extract " + entry->LongName + " to " + target.string() +
-                    (burner.LastErrorText.empty() ? std::string() : ": " + burner.LastErrorText));
+constexpr const char* LeftAsItIs = " (left as it is: move it aside or choose another TARGET)";
+
+// Copies what the disc holds to TARGET and never writes anywhere else,
+// whatever names the disc carries: every path below TARGET is made of one
+// checked name at a time and checked again, lexically normalised, against
+// TARGET before anything is created there. What is in the way (a file where
+// a folder goes, a device, a pipe or a link where a file goes) is reported,
+// never replaced or followed; only TARGET itself may be a link.
+class TExtraction {
+public:
+  TExtraction(TQNZBurner& burner, TCliContext& context, const fs::path& target)
+      : burner_(burner), context_(context), target_(Normal(target)) {}
+
+  // `entry` (a file or a folder) to `path`, which is TARGET or a checked
+  // path below it; a folder with everything below it. False when anything
+  // was not extracted, after reporting it.
+  bool Copy(TFEntry& entry, const fs::path& path, const std::string& discPath) {
+    return entry.IsDirectory() ? CopyFolder(*entry.Dir, path, discPath) : CopyFile(entry, path, discPath);
+  }
+
+  bool CopyFolder(TDEntry& dir, const fs::path& path, const std::string& discPath) {
+    if (!MakeFolder(path, discPath))
+      return false;
+    bool ok = true;
+    for (TFEntry* e = dir.FirstEntry; e != nullptr && !AbortRequested; e = e->Next) {
+      const std::string name = LocalName(*e);
+      const std::string below = discPath.empty() ? name : discPath + "/" + name;
+      const std::optional<fs::path> child = Below(path, name, below);
+      ok = child && Copy(*e, *child, below) && ok;
+    }
+    return ok && !AbortRequested;
+  }
+
+  // The path of `name` in the folder `parent`; nullopt, reported, when the
+  // name is not one plain name or the path would leave TARGET.
+  std::optional<fs::path> Below(const fs::path& parent, const std::string& name, const std::string& discPath) {
+    const bool plain = !name.empty() && name != "." && name != ".." &&
+                       name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+    fs::path path = parent / name;
+    if (!plain || !Inside(Normal(path))) {
+      context_.Error("not extracted: " + Shown(discPath) + ": its name would put it outside " + target_.string());
+      return std::nullopt;
+    }
+    return path;
+  }
+
+  [[nodiscard]] int Files() const { return files_; }
+
+private:
+  static fs::path Normal(const fs::path& path) {
+    std::error_code ec;
+    fs::path normal = fs::absolute(path, ec).lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path())
+      normal = normal.parent_path();  // "out/" is "out"
+    return normal;
+  }
+
+  // Whether the normalised `path` is TARGET or below it.
+  [[nodiscard]] bool Inside(const fs::path& path) const {
+    return std::mismatch(target_.begin(), target_.end(), path.begin(), path.end()).first == target_.end();
+  }
+
+  // What is at `path`: TARGET's own link is followed, a link below it not.
+  [[nodiscard]] fs::file_type TypeAt(const fs::path& path, std::error_code& ec) const {
+    const bool top = Normal(path) == target_;
+    return (top ? fs::status(path, ec) : fs::symlink_status(path, ec)).type();
+  }
+
+  bool MakeFolder(const fs::path& path, const std::string& discPath) {
+    std::error_code ec;
+    const fs::file_type type = TypeAt(path, ec);
+    if (type == fs::file_type::directory)
+      return true;
+    if (type != fs::file_type::not_found) {
+      context_.Error("not extracted: " + Shown(discPath) + ": " + path.string() +
+                     (ec ? ": " + ec.message() : std::string(" exists and is not a folder") + LeftAsItIs));
       return false;
     }
-    ++files;
+    fs::create_directories(path, ec);
+    if (ec) {
+      context_.Error("could not create the folder " + path.string() + ": " + ec.message());
+      return false;
+    }
     return true;
   }
-  std::error_code ec;
-  fs::create_directories(target, ec);
-  if (ec) {
-    context.Error("could not create the folder " + target.string() + ": " + ec.message());
-    return false;
+
+  bool CopyFile(TFEntry& entry, const fs::path& path, const std::string& discPath) {
+    std::error_code ec;
+    const fs::file_type type = TypeAt(path, ec);
+    if (type != fs::file_type::regular && type != fs::file_type::not_found) {
+      context_.Error("not extracted: " + Shown(discPath) + ": " + path.string() +
+                     (ec ? ": " + ec.message() : std::string(" exists and is not a regular file") + LeftAsItIs));
+      return false;
+    }
+    if (!burner_.ExtractFile(&entry, path.string())) {
+      // The engine's log line says why; a stop is reported once, at the end.
+      if (!AbortRequested)
+        context_.Error("could not extract " + Shown(discPath) + " to " + path.string());
+      return false;
+    }
+    ++files_;
+    return true;
   }
-  bool ok = true;
-  for (TFEntry* e = dir->FirstEntry; e != nullptr; e = e->Next)
-    ok = ExtractTree(burner, e, e->IsDirectory() ? e->Dir : nullptr, target / LocalName(*e), context, files) && ok;
-  return ok;
-}
+
+  // A disc path for a message: control characters as \xNN, so that what the
+  // disc holds does nothing to the terminal.
+  static std::string Shown(const std::string& discPath) {
+    std::string shown;
+    for (const char c : discPath) {
+      const auto b = static_cast<unsigned char>(c);
+      shown += b < 0x20 || b == 0x7F ? Format("\\x%02X", b) : std::string(1, c);
+    }
+    return shown.empty() ? std::string("/") : shown;
+  }
+
+  TQNZBurner& burner_;
+  TCliContext& context_;
+  const fs::path target_;
+  int files_ = 0;
+};
 
 int Extract(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) {
   const std::optional<TFound> found = FindInSession(burner, args, context);
   if (!found)
     return ExitFailure;
-  fs::path target = args.Target;
+  TExtraction extraction(burner, context, args.Target);
+  std::optional<fs::path> target = fs::path(args.Target);
+  const std::string discPath = found->Entry != nullptr ? LocalName(*found->Entry) : std::string();
   // Into an existing folder: under the entry's own name.
   std::error_code ec;
-  if (found->Entry != nullptr && fs::is_directory(target, ec))
-    target /= LocalName(*found->Entry);
-  int files = 0;
-  const bool ok = ExtractTree(burner, found->Entry, found->Dir, target, context, files);
+  if (found->Entry != nullptr && fs::is_directory(*target, ec))
+    target = extraction.Below(*target, discPath, discPath);
+  if (!target)
+    return ExitFailure;
+
+  // A signal stops the file being written (nothing of it is left) and the
+  // walk; files completed before it stay.
+  AbortRequested = false;
+  const TInterruptAsAbort interrupt;
+  const bool ok = found->Entry != nullptr ? extraction.Copy(*found->Entry, *target, discPath)
+                                          : extraction.CopyFolder(*found->Dir, *target, discPath);
+  const std::string done = std::to_string(extraction.Files()) + " file(s) extracted to " + target->string();
+  if (AbortRequested) {
+    context.Error(std::string(msgAbortedByUser) + ": " + done + " before the stop");
+    return ExitFailure;
+  }
   if (ok)
-    context.Result(std::to_string(files) + " file(s) extracted to " + target.string());
+    context.Result(done);
   return ok ? 0 : ExitFailure;
 }
 

@@ -61,10 +61,15 @@ inline constexpr const char* whyNameTooLong = "NAME TOO LONG";
 inline constexpr const char* whyNoName = "NO NAME";
 inline constexpr const char* whyTooDeep = "MORE THAN 255 LEVELS";
 inline constexpr const char* whyTooLarge = "LARGER THAN 64 MB";
+// Names read from a disc become local file names and layout names: a name that
+// could leave its folder or hide characters is changed before anything uses it.
+inline constexpr const char* msgImportNameChanged = "SESSION %d: NAME %s CHANGED TO %s (NOT A SAFE FILE NAME)";
+inline constexpr const char* whyNameTaken = "ANOTHER ENTRY OF THE FOLDER HAS THIS NAME";
 inline constexpr const char* msgExtractingFile = "EXTRACTING FILE %s TO %s";
 inline constexpr const char* msgExtractNotOnDisc = "EXTRACTING FILE %s FAILED: NOT A FILE OF THE DISC";
 inline constexpr const char* msgExtractCreateFailed = "EXTRACTING FILE %s FAILED: CANNOT CREATE %s (%s)";
 inline constexpr const char* msgExtractReadFailed = "EXTRACTING FILE %s FAILED: READ ERROR AT SECTOR %u (%s)";
 inline constexpr const char* msgExtractWriteFailed = "EXTRACTING FILE %s FAILED: CANNOT WRITE %s (%s)";
+inline constexpr const char* msgExtractAborted = "EXTRACTING FILE %s FAILED: OPERATION ABORTED BY USER";
 
 } // namespace qnzb

@@ -233,15 +233,20 @@ public:
   // layout under Into (nullptr: the root): directories as directory nodes,
   // files as Imported entries pointing at their old data. Session counts
   // from 1; a negative number or one past the last session takes the last.
-  // The Joliet tree is preferred, the ISO tree the fallback. A damaged tree
-  // is imported as far as it is sound, every part left out logged (type 4).
+  // The Joliet tree (a supplementary descriptor that names UCS-2) is
+  // preferred, the ISO tree the fallback. A damaged tree is imported as far
+  // as it is sound, every part left out logged (type 4). Names are made
+  // safe as they are read ("/", "\" and control characters become "_", a
+  // name of full stops only as many "_"), each change logged (type 4).
   // True when a directory tree was found and read.
   bool ImportPreviousSession(int8_t Session, TDEntry* Into);
   // Copies an imported file's data from the disc to TargetFile, replacing a
   // file of that name only once the copy is complete, and gives it the
   // entry's date. False, with a log line (type 4) and nothing left at a
-  // TargetFile that didn't exist, when the entry is not a file of the disc or
-  // a read, the creation or a write fails.
+  // TargetFile that didn't exist, when the entry is not a file of the disc,
+  // TargetFile exists and is not a regular file, a read, the creation or a
+  // write fails, or AbortRequested is set (checked before every read; the
+  // caller clears it before a run of extractions).
   bool ExtractFile(TFEntry* Entry, const std::string& TargetFile);
 
   // The layout folder path a local source folder is placed at: drive letter,

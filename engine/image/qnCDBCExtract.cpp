@@ -32,8 +32,19 @@ bool TQNZBurner::ExtractFile(TFEntry* Entry, const std::string& TargetFile) {
     return false;
   }
 
-  // The copy becomes the target only when it is complete: a failed
-  // extraction leaves an earlier copy as it was.
+  // The abort request (the user's, or a signal's) is obeyed between reads;
+  // the caller clears it before a run of extractions.
+  auto aborted = [&] {
+    if (!AbortRequested)
+      return false;
+    SendDebugMessage(StatusPrefix + Format(msgExtractAborted, name.c_str()), mtError);
+    return true;
+  };
+  if (aborted())
+    return false;
+
+  // The copy becomes the target only when it is complete: a failed or
+  // stopped extraction leaves an earlier copy as it was.
   std::unique_ptr<TSideFile> file;
   try {
     file = std::make_unique<TSideFile>(TargetFile);
@@ -48,6 +59,8 @@ bool TQNZBurner::ExtractFile(TFEntry* Entry, const std::string& TargetFile) {
   uint64_t sector = Entry->IsoExtent;
   int64_t remaining = Entry->IsoSize;
   while (remaining > 0) {
+    if (aborted())
+      return false;
     const int64_t chunk = std::min(remaining, ChunkBytes);
     const auto blocks = static_cast<uint16_t>((chunk + SectorSize - 1) / SectorSize);
     const bool addressable = sector + blocks - 1 <= 0xFFFFFFFFu;

@@ -6,7 +6,9 @@
 // The disc is untrusted input. Every record is checked against its sector,
 // every extent against the end of the session's track, and every directory
 // sector is read at most once, so a damaged or hostile tree ends the import
-// quickly instead of looping or reading the whole disc.
+// quickly instead of looping or reading the whole disc. Names are made safe
+// as they are read: nothing taken from a disc can name a path outside its
+// folder when it is extracted or written into the next session.
 
 #include <algorithm>
 #include <array>
@@ -14,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/device/qnConst.h"
@@ -45,6 +48,64 @@ constexpr uint32_t IsoNameLimit = 239;
 
 bool IsDescriptor(const uint8_t* sector, uint8_t type) {
   return sector[0] == type && std::memcmp(sector + 1, "CD001", 5) == 0;
+}
+
+// A supplementary descriptor holds Joliet names only when its escape
+// sequences field (bytes 88-119) names UCS-2 level 1, 2 or 3: 25h 2Fh and
+// 40h, 43h or 45h. Any other (an ISO 9660:1999 enhanced descriptor, another
+// character set) read as UTF-16 gives garbage.
+bool IsJoliet(const uint8_t* sector) {
+  for (size_t i = 88; i + 2 < 120; ++i) {
+    const uint8_t level = sector[i + 2];
+    if (sector[i] == 0x25 && sector[i + 1] == 0x2F && (level == 0x40 || level == 0x43 || level == 0x45))
+      return true;
+  }
+  return false;
+}
+
+// Names are handled as bytes (ISO) or UTF-16 units (Joliet).
+uint32_t Code(char c) { return static_cast<unsigned char>(c); }
+uint32_t Code(char16_t c) { return c; }
+
+// Control characters, which terminals act on; C1 too where the characters
+// are known (Joliet), not bytes of a multi-byte code set.
+bool IsControl(uint32_t c, bool c1) { return c < 0x20 || c == 0x7F || (c1 && c >= 0x80 && c < 0xA0); }
+
+// `name` made safe: path separators (local and of the layout) and control
+// characters become "_", and a name of full stops only becomes as many "_":
+// "." and ".." name a folder, not an entry of it, and readers that drop a
+// file name's last full stop turn "..." into "..". True when anything
+// changed.
+template <typename Text>
+bool MakeSafe(Text& name, bool c1) {
+  bool changed = false;
+  for (auto& c : name) {
+    if (IsControl(Code(c), c1) || c == '/' || c == '\\') {
+      c = '_';
+      changed = true;
+    }
+  }
+  if (!name.empty() && std::all_of(name.begin(), name.end(), [](auto c) { return c == '.'; })) {
+    std::fill(name.begin(), name.end(), '_');
+    changed = true;
+  }
+  return changed;
+}
+
+// A name as recorded, for the log: control characters shown as \xNN, so
+// the line says what the disc holds and does nothing to a terminal.
+template <typename Text>
+Text Visible(const Text& name, bool c1) {
+  Text out;
+  for (const auto c : name) {
+    if (IsControl(Code(c), c1)) {
+      const std::string hex = Format("\\x%02X", Code(c));
+      out.append(hex.begin(), hex.end());
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 // The recording date of a directory record (bytes 18-23): a date that isn't
@@ -86,6 +147,7 @@ public:
   bool ImportTree(const uint8_t* descriptor, bool joliet, TDEntry* into) {
     joliet_ = joliet;
     visited_.clear();
+    added_.clear();
     const uint8_t* root = descriptor + 156;
     auto frame = std::make_unique<TDirFrame>();
     frame->Dir = into;
@@ -194,21 +256,25 @@ private:
     const uint32_t nameLength = record[32];
     const uint32_t available = std::min(nameLength, length - 33);
     if (nameLength > (joliet_ ? JolietNameLimit : IsoNameLimit)) {
-      burner_.SendDebugMessage(std::string(msgImportNameTooLong) + "\n\r" + Name(record + 33, available), mtError);
-      Skipped(frame.Path + "\\" + Name(record + 33, available), whyNameTooLong);
+      const std::string name = Name(record + 33, available).Safe;
+      burner_.SendDebugMessage(std::string(msgImportNameTooLong) + "\n\r" + name, mtError);
+      Skipped(frame.Path + "\\" + name, whyNameTooLong);
       return;
     }
     if (nameLength > available) {
-      Skipped(frame.Path + "\\" + Name(record + 33, available), whyNameLength);
+      Skipped(frame.Path + "\\" + Name(record + 33, available).Safe, whyNameLength);
       return;
     }
     if (!joliet_ && nameLength == 1 && (record[33] == 0 || record[33] == 1))
       return;  // "." and ".."
-    const std::string name = Name(record + 33, nameLength);
+    const TRecordName recorded = Name(record + 33, nameLength);
+    const std::string& name = recorded.Safe;
     if (name.empty()) {
       Skipped(Shown(frame.Path) + Format(" (SECTOR %u)", frame.Extent + frame.Index), whyNoName);
       return;
     }
+    if (recorded.Changed)
+      Log(Format(msgImportNameChanged, session_, (frame.Path + "\\" + recorded.Recorded).c_str(), name.c_str()));
 
     const uint32_t extent = GetLE32(record + 2);
     const uint32_t size = GetLE32(record + 10);
@@ -226,6 +292,12 @@ private:
     if (flags & 0x02) {
       if (stack_.size() >= MaxDepth) {
         Skipped(path, whyTooDeep);
+        return;
+      }
+      // A folder of the name merges with this one; a file of the name would
+      // share it with the folder.
+      if (const TFEntry* existing = burner_.FindEntry(frame.Dir, name); existing && !existing->IsDirectory()) {
+        Skipped(path, whyNameTaken);
         return;
       }
       const int32_t dirsBefore = Layout.DirCount();
@@ -259,9 +331,25 @@ private:
       }
       listing.SizeLow = size;
     }
+    // Two records of one folder under one name (made so by the changes
+    // above, or recorded so) are duplicates as any other: the second is
+    // ignored unless ReplaceFile, and one of them is left out, which is said.
+    // A name the layout held before the import is the usual update of a
+    // file and goes unmentioned.
+    const std::string longName = name.find('.') == std::string::npos ? name + "." : name;
+    if (const TFEntry* existing = burner_.FindEntry(frame.Dir, longName)) {
+      if (existing->IsDirectory() || added_.contains(existing)) {
+        Skipped(path, whyNameTaken);
+        if (existing->IsDirectory() || !burner_.ReplaceFile)
+          return;
+      }
+    }
     // Extent 0 is an empty file: an ordinary entry of size 0.
-    if (burner_.AddFileEntry(frame.Dir, listing, std::string(), extent, false) == 0)
+    if (burner_.AddFileEntry(frame.Dir, listing, std::string(), extent, false) == 0) {
       StopWhenFull();
+      return;
+    }
+    added_.insert(burner_.LastEntry);
   }
 
   // After a refused add: when a table is full nothing more can be added, so
@@ -273,13 +361,27 @@ private:
     }
   }
 
+  struct TRecordName {
+    std::string Safe;      // the long name the layout gets
+    std::string Recorded;  // as recorded, for the log
+    bool Changed = false;
+  };
+
   // The long name of an identifier: Joliet names are UTF-16 big-endian, cut
   // at a ";" from their third character on; ISO names are cut at their ";".
-  std::string Name(const uint8_t* identifier, uint32_t bytes) const {
+  // Joliet names are made safe before they are converted, so that a code
+  // set whose characters take several bytes keeps them whole.
+  TRecordName Name(const uint8_t* identifier, uint32_t bytes) const {
+    TRecordName out;
     if (!joliet_) {
       std::string name(reinterpret_cast<const char*>(identifier), bytes);
       const size_t cut = name.find(';');
-      return cut == std::string::npos ? name : name.substr(0, cut);
+      if (cut != std::string::npos)
+        name.resize(cut);
+      out.Recorded = Visible(name, false);
+      out.Changed = MakeSafe(name, false);
+      out.Safe = std::move(name);
+      return out;
     }
     std::u16string units;
     for (uint32_t i = 0; i + 1 < bytes; i += 2)
@@ -287,7 +389,10 @@ private:
     const size_t cut = units.find(u';', 2);
     if (cut != std::u16string::npos)
       units.resize(cut);
-    return platform::Utf16ToAnsi(units);
+    out.Recorded = platform::Utf16ToAnsi(Visible(units, true));
+    out.Changed = MakeSafe(units, true);
+    out.Safe = platform::Utf16ToAnsi(units);
+    return out;
   }
 
   TQNZBurner& burner_;
@@ -298,6 +403,8 @@ private:
   std::vector<std::unique_ptr<TDirFrame>> stack_;
   // Directory sectors read so far: start -> end (exclusive), non-overlapping.
   std::map<uint32_t, uint32_t> visited_;
+  // Files this tree put into the layout (compared, never followed).
+  std::unordered_set<const TFEntry*> added_;
 };
 
 } // namespace
@@ -343,12 +450,12 @@ bool TQNZBurner::ImportPreviousSession(int8_t Session, TDEntry* Into) {
   TSessionReader reader(*this, session, discEnd);
   for (const uint8_t type : {uint8_t{2}, uint8_t{1}}) {
     for (const auto& sector : descriptors) {
-      if (IsDescriptor(sector.data(), type)) {
-        // A damaged tree gives way to the next descriptor.
-        if (reader.ImportTree(sector.data(), type == 2, Into))
-          return true;
-        break;
-      }
+      if (!IsDescriptor(sector.data(), type) || (type == 2 && !IsJoliet(sector.data())))
+        continue;
+      // A damaged tree gives way to the next descriptor.
+      if (reader.ImportTree(sector.data(), type == 2, Into))
+        return true;
+      break;
     }
   }
   SendDebugMessage(StatusPrefix + Format(msgImportNotFound, session), mtError);

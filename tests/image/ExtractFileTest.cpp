@@ -1,8 +1,11 @@
 // Extracting imported files from a virtual disc: chunking of the reads,
-// dates, replacing, and failures that leave nothing half-written behind.
+// dates, replacing, and failures and stops that leave nothing half-written
+// behind.
 
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "engine/device/qnConst.h"
 #include "engine/runtime/DateTime.h"
@@ -39,6 +42,14 @@ protected:
       if (sent.Block.CDBByte[0] == 0x28)
         out.emplace_back(GetBE32(sent.Block.CDBByte + 2),
                          static_cast<uint16_t>(sent.Block.CDBByte[7] << 8 | sent.Block.CDBByte[8]));
+    return out;
+  }
+
+  // The names in the scratch folder `dir`.
+  std::set<std::string> Names(const std::string& dir) const {
+    std::set<std::string> out;
+    for (const auto& item : std::filesystem::directory_iterator(tmp.at(dir)))
+      out.insert(item.path().filename().string());
     return out;
   }
 
@@ -130,6 +141,77 @@ TEST_F(ExtractFileTest, WhatCantBeExtractedIsRefusedWithALogLine) {
     EXPECT_TRUE(LoggedContaining("FAILED: NOT A FILE OF THE DISC", mtError));
     EXPECT_FALSE(std::filesystem::exists(tmp.at("y.bin")));
   }
+}
+
+} // namespace
+} // namespace qnzb::test
+
+namespace qnzb::test {
+namespace {
+
+// The abort request stops an extraction before its first read or between
+// two: no target, no side file, an earlier copy kept.
+TEST_F(ExtractFileTest, AbortRequestStopsWithoutAPartialFile) {
+  const auto respond = manager.Respond;
+  for (const int abortAtRead : {0, 1}) {
+    SCOPED_TRACE(abortAtRead);
+    int reads = 0;
+    manager.Respond = [&](SRB_ExecSCSICmd& r) {
+      if (r.CDBByte[0] == 0x28 && ++reads == abortAtRead)
+        AbortRequested = true;
+      respond(r);
+    };
+    AbortRequested = abortAtRead == 0;
+    tmp.mkdir("stop");
+    const std::string earlier = tmp.write("stop/earlier.bin", "keep me");
+    log.clear();
+    EXPECT_FALSE(burner.ExtractFile(Entry("over.bin"), tmp.at("stop/fresh.bin")));
+    EXPECT_FALSE(burner.ExtractFile(Entry("over.bin"), earlier));
+    EXPECT_EQ(reads, abortAtRead);  // nothing read after the request
+    EXPECT_EQ(readFile(earlier), "keep me");
+    EXPECT_EQ(Names("stop"), std::set<std::string>{"earlier.bin"});
+    EXPECT_TRUE(Logged(">>> EXTRACTING FILE over.bin FAILED: OPERATION ABORTED BY USER", mtError));
+    AbortRequested = false;
+  }
+  manager.Respond = respond;
+  EXPECT_TRUE(burner.ExtractFile(Entry("over.bin"), tmp.at("stop/fresh.bin")));
+}
+
+// Only a missing target or a regular file is written: a pipe, a device or a
+// folder stays as it is; the user's own "TARGET.part" too.
+TEST_F(ExtractFileTest, TargetThatIsNotARegularFileIsRefusedAndLeftAsItIs) {
+  tmp.mkdir("kinds");
+  const std::string fifo = tmp.at("kinds/pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = tmp.mkdir("kinds/folder");
+  std::vector<std::string> targets = {fifo, folder};
+  // A device node of our own (as /dev/null, where that may be made): a
+  // mistake then replaces nothing outside the scratch folder.
+  const std::string device = tmp.at("kinds/null");
+  if (::mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+    targets.push_back(device);
+  for (const std::string& target : targets) {
+    SCOPED_TRACE(target);
+    log.clear();
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+    EXPECT_FALSE(burner.ExtractFile(Entry("small.txt"), target));
+    EXPECT_TRUE(LoggedContaining("EXTRACTING FILE small.txt FAILED: CANNOT CREATE " + target, mtError));
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_rdev, before.st_rdev);
+  }
+  std::set<std::string> names = {"pipe", "folder"};
+  if (targets.size() == 3)
+    names.insert("null");
+  EXPECT_EQ(Names("kinds"), names);
+
+  const std::string own = tmp.write("kinds/small.txt.part", "the user's own");
+  ASSERT_TRUE(burner.ExtractFile(Entry("small.txt"), tmp.at("kinds/small.txt")));
+  EXPECT_EQ(readFile(own), "the user's own");
+  names.insert({"small.txt", "small.txt.part"});
+  EXPECT_EQ(Names("kinds"), names);
 }
 
 } // namespace

@@ -420,6 +420,182 @@ TEST_F(SessionImportTest, FullLayoutStopsTheImport) {
   EXPECT_TRUE(Logged(">>> SESSION 1: IMPORT STOPPED, THE LAYOUT IS FULL", mtError));
 }
 
+// ---- Names that are not safe as file names ----
+
+// A session whose folder "sub", in the tree the import reads (Joliet or
+// ISO), holds the records of the rows below, then its own b.txt. Folder rows
+// get a directory of their own holding in.txt.
+class UnsafeNameTest : public SessionImportTest, public testing::WithParamInterface<bool> {
+protected:
+  struct Row {
+    std::u16string Recorded;  // before the version; ISO rows use units below 100h as bytes
+    bool Folder = false;
+    std::string Safe;         // the long name the layout gets ("." added to a file's without one)
+    std::string Shown;        // the recorded name in the change's log line; empty: unchanged
+    std::string ChangedTo;    // the name the log line gives
+    bool JolietOnly = false;
+  };
+  static std::vector<Row> Rows() {
+    return {
+        {u"../../../evil.txt", false, ".._.._.._evil.txt", "../../../evil.txt", ".._.._.._evil.txt"},
+        {u"/abs", false, "_abs.", "/abs", "_abs"},
+        {u"a\\b.txt", false, "a_b.txt", "a\\b.txt", "a_b.txt"},
+        {u".", true, "_", ".", "_"},
+        {u"..", true, "__", "..", "__"},
+        {u"ctl\x1B[2J.txt", false, "ctl_[2J.txt", "ctl\\x1B[2J.txt", "ctl_[2J.txt"},
+        {std::u16string(u"nul\0x.txt", 9), false, "nul_x.txt", "nul\\x00x.txt", "nul_x.txt"},
+        {u"del\x7F.txt", false, "del_.txt", "del\\x7F.txt", "del_.txt"},
+        {u"c1\x9B.txt", false, "c1_.txt", "c1\\x9B.txt", "c1_.txt", true},
+        {u"...", false, "___.", "...", "___"},
+        {u"plain.txt", false, "plain.txt", "", ""},
+    };
+  }
+  bool Joliet() const { return GetParam(); }
+  std::string Id(const std::u16string& name, bool folder) const {
+    const std::u16string full = folder ? name : name + u";1";
+    std::string out;
+    for (const char16_t u : full) {
+      if (Joliet())
+        out += static_cast<char>(u >> 8);
+      out += static_cast<char>(u & 0xFF);
+    }
+    return out;
+  }
+
+  // Burns the session; `extra` adds records after the rows'. Returns the
+  // extent and size of b.txt's data.
+  std::pair<uint32_t, uint32_t> BurnRows(const std::function<std::string(uint32_t, uint32_t)>& extra) {
+    burner.JolietFileSystem = Joliet();
+    burner.ForceDirectory("\\sub");
+    burner.AddFile("\\sub", tmp.write("sub/b.txt", "bravo"), false);
+    std::pair<uint32_t, uint32_t> b;
+    Burn(Build(), [&](TImage& image, uint32_t start) {
+      const uint32_t root = GetLE32(Descriptor(image, Joliet() ? 2 : 1) + 158);
+      const size_t subRecord = FindRecord(image, root - start, 2048, Id(Joliet() ? u"sub" : u"SUB", true));
+      ASSERT_NE(subRecord, 0u);
+      const uint32_t sub = GetLE32(image.data() + subRecord + 2);
+      const size_t bRecord = FindRecord(image, sub - start, 2048, Id(Joliet() ? u"b.txt" : u"B.TXT", false));
+      ASSERT_NE(bRecord, 0u);
+      const std::string bBytes(reinterpret_cast<const char*>(image.data() + bRecord), image[bRecord]);
+      b = {GetLE32(image.data() + bRecord + 2), GetLE32(image.data() + bRecord + 10)};
+      std::string records;
+      for (const Row& row : Rows()) {
+        if (row.JolietOnly && !Joliet())
+          continue;
+        uint32_t extent = 0;
+        if (row.Folder) {
+          extent = start + static_cast<uint32_t>(image.size() / 2048);
+          std::string dir = Record(extent, 2048, 2, std::string(1, '\0')) + Record(sub, 2048, 2, std::string(1, '\1')) +
+                            Record(0, 0, 0, Id(u"in.txt", false));
+          dir.resize(2048, '\0');
+          image.insert(image.end(), dir.begin(), dir.end());
+        }
+        records += Record(extent, row.Folder ? 2048 : 0, row.Folder ? 2 : 0, Id(row.Recorded, row.Folder));
+      }
+      records += extra(b.first, b.second) + bBytes;
+      uint8_t* sector = SectorOf(image, sub - start);
+      const size_t dots = sector[0] + sector[sector[0]];
+      ASSERT_LE(dots + records.size(), 2048u);
+      std::memcpy(sector + dots, records.data(), records.size());
+      std::memset(sector + dots + records.size(), 0, 2048 - dots - records.size());
+    });
+    return b;
+  }
+
+  void Import() {
+    burner.ResetLayout(65535, 8191);
+    log.clear();
+    ASSERT_TRUE(burner.ImportPreviousSession(1, nullptr));
+  }
+  std::vector<std::string> Sub() const {
+    std::vector<std::string> out;
+    if (const TDEntry* sub = burner.FindDirectory("\\SUB"))
+      Collect(sub, "", out);
+    return out;
+  }
+  std::string SubName() const { return Joliet() ? "\\sub" : "\\SUB"; }
+};
+
+TEST_P(UnsafeNameTest, NamesAreMadeSafeWhenReadAndEachChangeIsLogged) {
+  BurnRows([](uint32_t, uint32_t) { return std::string(); });
+  Import();
+  std::vector<std::string> expected;
+  for (const Row& row : Rows()) {
+    if (row.JolietOnly && !Joliet())
+      continue;
+    SCOPED_TRACE(row.Safe);
+    expected.push_back("\\" + row.Safe);
+    if (row.Folder)
+      expected.push_back("\\" + row.Safe + "\\in.txt");
+    if (row.Shown.empty())
+      EXPECT_FALSE(LoggedContaining(row.Safe + " CHANGED TO", mtError));
+    else
+      EXPECT_TRUE(Logged(">>> SESSION 1: NAME " + SubName() + "\\" + row.Shown + " CHANGED TO " + row.ChangedTo +
+                             " (NOT A SAFE FILE NAME)",
+                         mtError));
+  }
+  expected.push_back(Joliet() ? "\\b.txt" : "\\B.TXT");
+  EXPECT_EQ(Sub(), expected);
+  for (const auto& [line, type] : log)
+    EXPECT_EQ(line.find_first_of(std::string("\x1B\x7F\0", 3)), std::string::npos) << line;
+}
+
+// Names made equal by the changes, or recorded equal, are duplicates: the
+// second is left out (or replaces the first under ReplaceFile), and said so;
+// a folder never takes the name of a file.
+TEST_P(UnsafeNameTest, RecordsOfOneNameInAFolderAreReportedDuplicates) {
+  const uint32_t size = BurnRows([this](uint32_t bExtent, uint32_t bSize) {
+    return Record(bExtent, bSize, 0, Id(u"q/r.txt", false)) + Record(0, 0, 0, Id(u"q_r.txt", false)) +
+           Record(0, 0, 0, Id(u"x.y", false)) + Record(bExtent, 2048, 2, Id(u"x.y", true));
+  }).second;
+  for (const bool replace : {false, true}) {
+    SCOPED_TRACE(replace);
+    burner.ReplaceFile = replace;
+    Import();
+    const TFEntry* q = burner.FindEntry(burner.FindDirectory("\\SUB"), "q_r.txt");
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->IsoSize, replace ? 0 : static_cast<int64_t>(size));
+    EXPECT_EQ(q->Imported, !replace);
+    EXPECT_TRUE(Logged(">>> SESSION 1: " + SubName() + "\\q_r.txt SKIPPED (ANOTHER ENTRY OF THE FOLDER HAS THIS NAME)",
+                       mtError));
+    EXPECT_TRUE(Logged(">>> SESSION 1: " + SubName() + "\\x.y SKIPPED (ANOTHER ENTRY OF THE FOLDER HAS THIS NAME)",
+                       mtError));
+    const std::vector<std::string> sub = Sub();
+    EXPECT_EQ(std::count(sub.begin(), sub.end(), "\\q_r.txt"), 1);
+    EXPECT_EQ(std::count(sub.begin(), sub.end(), "\\x.y"), 1);
+    EXPECT_FALSE(burner.FindEntry(burner.FindDirectory("\\SUB"), "x.y")->IsDirectory());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, UnsafeNameTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& tree) { return tree.param ? "Joliet" : "Iso"; });
+
+// Only a supplementary descriptor whose escape sequences name UCS-2 (levels
+// 1 to 3) is read as Joliet; another (ISO 9660:1999's enhanced descriptor
+// has none) gives way to the primary tree.
+TEST_F(SessionImportTest, SupplementaryDescriptorIsJolietOnlyWithItsEscapeSequence) {
+  burner.AddFile("\\", tmp.write("Mixed Case.txt", "m"), false);
+  const TImage image = Build();
+  const std::string isoName = burner.RootDir()->FirstEntry->IsoName;
+  struct Case {
+    std::vector<uint8_t> Escapes;  // bytes 88 on
+    bool Joliet;
+  };
+  for (const Case& c : {Case{{0x25, 0x2F, 0x40}, true}, Case{{0x25, 0x2F, 0x43}, true}, Case{{0x25, 0x2F, 0x45}, true},
+                        Case{{0x25, 0x28, 0x42, 0x25, 0x2F, 0x45}, true}, Case{{}, false},
+                        Case{{0x25, 0x2F, 0x41}, false}, Case{{0x1B, 0x25, 0x47}, false}}) {
+    SCOPED_TRACE(testing::PrintToString(c.Escapes));
+    Burn(image, [&](TImage& i, uint32_t) {
+      uint8_t* d = Descriptor(i, 2);
+      std::memset(d + 88, 0, 32);
+      std::copy(c.Escapes.begin(), c.Escapes.end(), d + 88);
+    });
+    burner.ResetLayout(65535, 8191);
+    ASSERT_TRUE(burner.ImportPreviousSession(-1, nullptr));
+    EXPECT_EQ(Tree(), std::vector<std::string>{"\\" + (c.Joliet ? std::string("Mixed Case.txt") : isoName)});
+  }
+}
+
 // Random damage to every metadata sector of a real session: whatever the
 // bytes say, the import ends, quickly, without a crash.
 TEST_F(SessionImportTest, RandomlyDamagedMetadataNeverHangsOrCrashes) {
