@@ -73,6 +73,25 @@ TEST_F(BurnCommands, TwoSessionsListedAndExtracted) {
   EXPECT_EQ(Read(tmp.at("out/b.txt")), std::string(70000, 'b'));
 }
 
+// -q hides progress and notices, never what the command was asked to show.
+TEST_F(BurnCommands, QuietKeepsTheResults) {
+  ASSERT_EQ(Run({"burn", "-q", tmp.at("one")}).status, 0);
+  const std::vector<std::vector<std::string>> commands = {
+      {"info"}, {"sessions"}, {"ls", "--session", "1"}, {"drives"}, {"caps"}, {"ready"}};
+  for (std::vector<std::string> args : commands) {
+    SCOPED_TRACE(args.front());
+    const TCliRun plain = Run(args);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    args.push_back("-q");
+    const TCliRun quiet = Run(args);
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_NE(plain.out, "");
+    EXPECT_EQ(quiet.out, plain.out);
+    EXPECT_EQ(quiet.err, "");
+  }
+  EXPECT_EQ(Run({"ready"}).out, "ready\n");
+}
+
 TEST_F(BurnCommands, WhatCannotBeDone) {
   TCliRun run = Run({"ls", "--session", "1"});
   EXPECT_EQ(run.status, cli::ExitFailure);

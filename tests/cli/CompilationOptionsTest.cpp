@@ -123,9 +123,11 @@ TEST(CliContext, LinesGoWhereTheSwitchesSay) {
     burner.SendDebugMessage("line", row.type);
     EXPECT_EQ(err.str(), row.shown ? "line\n" : "") << int(row.type) << row.verbose << row.quiet;
     context.Result("result");
-    EXPECT_EQ(out.str(), row.quiet ? "" : "result\n");
+    EXPECT_EQ(out.str(), "result\n");  // what was asked for, quiet or not
     context.Error("bad");
     EXPECT_NE(err.str().find("qnzb-cli: bad\n"), std::string::npos);
+    context.Warning("odd");
+    EXPECT_NE(err.str().find("qnzb-cli: warning: odd\n"), std::string::npos);
   }
 }
 
