@@ -22,7 +22,10 @@ void AddCompilationFlags(CLI::App& command, TCompilationFlags& flags) {
       .add_option_function<std::string>(
           "--boot", [&flags](const std::string& v) { flags.Boot = v; },
           "Make the image bootable with this floppy or hard-disk image (default: Bootable, BootImage)")
-      ->type_name("IMAGE");
+      ->type_name("IMAGE")
+      // Named here, the image must exist; only the settings file's BootImage
+      // falls back to a build without a boot record.
+      ->check(CLI::ExistingFile);
   command
       .add_option_function<std::string>(
           "--save-path", [&flags](const std::string& v) { flags.SavePath = SavePathFromText(v); },

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "cli/CliContext.h"
 #include "cli/CliFixture.h"
 
 namespace qnzb::test {
@@ -141,8 +142,16 @@ TEST_F(CliTest, SettingsFileGivesDefaultsAndOptionsOverrideThem) {
 TEST_F(CliTest, MissingBootImageIsReportedAndLeftOut) {
   tmp.write("src/a.txt", "a");
   const std::string out = tmp.at("o.iso");
-  // Reported even when quiet: the image differs from what was asked for.
-  const TCliRun run = Run({"build-iso", "--quiet", "--boot", tmp.at("nope.img"), out, tmp.at("src")});
+  // Named on the command line: a wrong command line, nothing built.
+  const TCliRun named = Run({"build-iso", "--boot", tmp.at("nope.img"), out, tmp.at("src")});
+  EXPECT_EQ(named.status, cli::ExitUsage);
+  EXPECT_NE(named.err.find(tmp.at("nope.img")), std::string::npos) << named.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  // From the settings file: reported even when quiet, as the image differs
+  // from what was asked for.
+  Ini("Bootable=1\nBootImage=" + tmp.at("nope.img") + "\n");
+  const TCliRun run = Run({"build-iso", "--quiet", out, tmp.at("src")});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "qnzb-cli: warning: boot image not found, building without a boot record: " +
                          tmp.at("nope.img") + "\n");
