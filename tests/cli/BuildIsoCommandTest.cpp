@@ -161,6 +161,20 @@ TEST_F(CliTest, MissingBootImageIsReportedAndLeftOut) {
   EXPECT_NE(Run({"build-iso", out, tmp.at("src")}).err.find("(none given)"), std::string::npos);
 }
 
+// A settings path that is no regular file is not read: a FIFO would block
+// the command until something wrote to it.
+TEST_F(CliTest, ASettingsPathThatIsNoFileIsNotRead) {
+  tmp.write("src/a.txt", "a");
+  ASSERT_EQ(::mkfifo(tmp.at("QNZB.ini").c_str(), 0600), 0);
+  const TCliRun run = Run({"build-iso", tmp.at("o.iso"), tmp.at("src")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("qnzb-cli: warning: the settings file is not a regular file, so it was not read: " +
+                         tmp.at("QNZB.ini") + "\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(fs::is_fifo(tmp.at("QNZB.ini")));
+}
+
 TEST_F(CliTest, AnEarlierImageInsideTheSourceIsLeftOut) {
   tmp.write("src/a.txt", std::string(100000, 'a'));
   const std::string out = tmp.at("src/image.iso");
