@@ -17,15 +17,15 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* PostGapHelp =
-    "Don't pad a short session to 300 sectors with zeros, nor end the track with the post-gap";
+    "Don't pad a session shorter than 300 sectors with zeros up to 300 (the post-gap; default: padded)";
 
 // An identifier option: at most `limit` bytes, the size of its field in the
 // primary volume descriptor (cutting it there would record something else).
 void AddIdentifier(CLI::App& command, const char* name, std::optional<std::string>& field, size_t limit,
-                   const char* what) {
+                   const char* what, const char* type = "TEXT") {
   const std::string help = std::string(what) + ", at most " + std::to_string(limit) + " characters";
   command.add_option_function<std::string>(name, [&field](const std::string& v) { field = v; }, help)
-      ->type_name("TEXT")
+      ->type_name(type)
       ->check(CLI::Validator(
           [limit](const std::string& v) {
             return v.size() <= limit ? std::string()
@@ -81,11 +81,11 @@ void AddCompilationFlags(CLI::App& command, TCompilationFlags& flags) {
   AddIdentifier(command, "--preparer", flags.Preparer, 128, "Data preparer identifier");
   AddIdentifier(command, "--application-id", flags.ApplicationId, 128, "Application identifier");
   AddIdentifier(command, "--copyright-file", flags.CopyrightFile, 37,
-                "Name of the copyright file (in the root of the volume)");
+                "Name of the copyright file (in the root of the volume)", "NAME");
   AddIdentifier(command, "--abstract-file", flags.AbstractFile, 37,
-                "Name of the abstract file (in the root of the volume)");
+                "Name of the abstract file (in the root of the volume)", "NAME");
   AddIdentifier(command, "--bibliographic-file", flags.BibliographicFile, 37,
-                "Name of the bibliographic file (in the root of the volume)");
+                "Name of the bibliographic file (in the root of the volume)", "NAME");
 }
 
 void ApplySettings(TQNZBurner& burner, TAppOptions& options, const TCompilationFlags& flags,
