@@ -73,7 +73,7 @@ int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
 
     TQNZBurner burner(nullptr);
     TAppOptions options;
-    ApplySettings(burner, options, args.Flags, platform::SettingsFilePath());
+    ApplySettings(burner, options, args.Flags, platform::SettingsFilePath(), &context);
     context.Attach(burner);
 
     // The image planning quietly drops a boot image that isn't there.

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,13 +29,20 @@ namespace qnzb::cli {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // The recorder's settings of a burn; unset ones keep the settings file's values.
 struct TBurnFlags {
   TDeviceFlags Device;
-  std::string Speed;  // "Max", "16X", "8.0X"
+  std::string Speed;      // "Max", "16X", "8.0X"; checked by AddSpeedOption
+  std::string ReadSpeed;  // the same forms; empty: the design value (the maximum)
   bool TestWrite = false;
+  bool NoTestWrite = false;
   bool CloseDisc = false;
+  bool NoCloseDisc = false;
   bool NoOpc = false;
+  bool NoUnderrunProtection = false;
+  bool NoCloseTrack = false;
   std::optional<int> ImportSession;  // 0 none, -1 the last
   bool Replace = false;              // a file whose name the carried-over session holds replaces it
 };
@@ -47,20 +55,83 @@ struct TBurnArgs {
 
 void AddBurnFlags(CLI::App& command, TBurnFlags& flags) {
   AddDeviceFlags(command, flags.Device);
-  command.add_option("--speed", flags.Speed, "Write speed, as `caps` lists it (\"16X\", \"8.0X\"); default Max");
-  command.add_flag("--test-write", flags.TestWrite, "Simulate the write: the laser stays off, nothing is recorded");
-  command.add_flag("--close-disc", flags.CloseDisc, "Close the disc after this session: no further session");
-  command.add_flag("--no-opc", flags.NoOpc, "Skip the drive's laser power calibration");
+  AddSpeedOption(command, "--speed", flags.Speed,
+                 "Write speed: a multiple of 1X (\"16X\", \"16\", \"8.0X\") or Max (default); the drive takes "
+                 "its nearest, which is shown");
+  AddSpeedOption(command, "--read-speed", flags.ReadSpeed,
+                 "Read speed sent along with the write speed, in the same forms (default Max)");
+  CLI::Option* test = command.add_flag("--test-write", flags.TestWrite,
+                                       "Simulate the write: the laser stays off, nothing is recorded (default: "
+                                       "TestWrite)");
+  command.add_flag("--no-test-write", flags.NoTestWrite, "Record for real, whatever TestWrite says")->excludes(test);
+  CLI::Option* close = command.add_flag("--close-disc", flags.CloseDisc,
+                                        "Close the disc after this session: no further session (default: "
+                                        "CloseDisc)");
+  command.add_flag("--no-close-disc", flags.NoCloseDisc, "Leave the disc open for another session, whatever "
+                                                         "CloseDisc says")
+      ->excludes(close);
+  command.add_flag("--no-opc", flags.NoOpc, "Skip the drive's laser power calibration (default: PerformOPC)");
+  command.add_flag("--no-underrun-protection", flags.NoUnderrunProtection,
+                   "Turn the drive's buffer-underrun protection off");
+  command.add_flag("--no-close-track", flags.NoCloseTrack,
+                   "Send no close after writing: the track and its session stay open until something closes "
+                   "them");
 }
 
-void ApplyBurnFlags(TQNZBurner& burner, const TBurnFlags& flags) {
-  if (flags.TestWrite)
-    burner.TestWrite = true;
-  if (flags.CloseDisc)
-    burner.FinalizeDisc = true;
+// False, after reporting why, when the session to import is not on the disc
+// in the drive; -1 on a blank disc becomes 0 (nothing to import).
+bool ImportableSession(TQNZBurner& burner, int8_t& session, bool fromCommandLine, TCliContext& context) {
+  if (session == 0)
+    return true;
+  const int sessions = burner.SessionCount();
+  if (session == -1) {
+    if (sessions == 0) {
+      context.Notice("the disc holds no session: nothing to import");
+      session = 0;
+    }
+    return true;
+  }
+  const std::string source = fromCommandLine ? "--import-session" : "SessionNo of the settings file";
+  if (session < -1 || session > sessions) {
+    context.Error("no session " + std::to_string(session) + " to import (" + source + "): the disc " +
+                  (sessions == 0 ? std::string("is blank") : "holds " + std::to_string(sessions)) +
+                  "; -1 takes the last, 0 imports nothing");
+    return false;
+  }
+  return true;
+}
+
+// Applies the flags to the component and, for a burn of files, the session
+// to import to `options`; false, after reporting why, when the burn can't go
+// on. Sets the speeds last, saying which write speed the drive took.
+bool ApplyBurnFlags(TQNZBurner& burner, const TBurnFlags& flags, TCliContext& context, TAppOptions* options) {
+  if (flags.TestWrite || flags.NoTestWrite)
+    burner.TestWrite = flags.TestWrite;
+  if (flags.CloseDisc || flags.NoCloseDisc)
+    burner.FinalizeDisc = flags.CloseDisc;
   if (flags.NoOpc)
     burner.PerformOPC = false;
-  burner.SetWriteSpeed(SpeedFromText(flags.Speed, IsDvdKind(burner.MediaKind())));
+  if (flags.NoUnderrunProtection)
+    burner.UnderrunProtection = false;
+  if (flags.NoCloseTrack)
+    burner.FinalizeTrack = false;
+  // The write parameters ask for a test write only of a drive that has one:
+  // elsewhere the "test" would record for real.
+  if (burner.TestWrite && (burner.Capabilities & CapWriteTest) == 0) {
+    context.Error("this drive can't do a test write, it would record for real: burn without a test write "
+                  "(--no-test-write overrides TestWrite=1)");
+    return false;
+  }
+  if (options != nullptr) {
+    if (flags.ImportSession)
+      options->SessionToImport = static_cast<int8_t>(*flags.ImportSession);
+    if (!ImportableSession(burner, options->SessionToImport, flags.ImportSession.has_value(), context))
+      return false;
+  }
+  if (!flags.ReadSpeed.empty())
+    burner.ReadSpeed = SpeedOfText(flags.ReadSpeed, IsDvdKind(burner.MediaKind()));
+  ApplyWriteSpeed(burner, flags.Speed, context);
+  return true;
 }
 
 // Runs a started burn to its end; the exit status.
@@ -75,11 +146,17 @@ int FinishBurn(TQNZBurner& burner, bool started, const bool& finished, const std
   }
   if (!started)
     return ExitFailure;  // refused without a report: the log says why
-  std::string lowest;
+  // What was written: the image itself, then the zeros a short track is padded with.
+  const int64_t padding = burner.TrackLength() - burner.ImageLength;
+  std::string line = ">>> WRITE/BURNCD PROCESS DONE (";
+  if (burner.TestWrite)
+    line += "TEST WRITE: NOTHING WAS RECORDED; ";
+  line += std::to_string(burner.ImageLength) + " sectors of image";
+  if (padding > 0)
+    line += " + " + std::to_string(padding) + " sectors of padding";
   if (burner.LowestBufferFill >= 0)
-    lowest = ", drive buffer at least " + std::to_string(burner.LowestBufferFill.load()) + "% full";
-  context.Result(">>> WRITE/BURNCD PROCESS DONE (" + std::to_string(burner.TrackLength()) + " sectors" + lowest +
-                 ")");
+    line += ", drive buffer at least " + std::to_string(burner.LowestBufferFill.load()) + "% full";
+  context.Result(line + ")");
   return 0;
 }
 
@@ -88,11 +165,10 @@ int Burn(TQNZBurner& burner, const TBurnArgs& args, TCliContext& context) {
   if (!rows)
     return ExitFailure;
   TAppOptions options;
-  ApplySettings(burner, options, args.Compilation, platform::SettingsFilePath());
+  ApplySettings(burner, options, args.Compilation, platform::SettingsFilePath(), &context);
   context.Attach(burner);
-  ApplyBurnFlags(burner, args.Burn);
-  if (args.Burn.ImportSession)
-    options.SessionToImport = static_cast<int8_t>(*args.Burn.ImportSession);
+  if (!ApplyBurnFlags(burner, args.Burn, context, &options))
+    return ExitFailure;
   if (args.Burn.Replace)
     burner.ReplaceFile = true;
   if (burner.Bootable && !platform::FileExists(burner.BootImage))
@@ -125,21 +201,42 @@ int Burn(TQNZBurner& burner, const TBurnArgs& args, TCliContext& context) {
   const int status = FinishBurn(burner, started, finished, error, context);
   if (status != 0)
     return status;
-  if (options.ArchiveOnly)
+  // A test write recorded nothing: the files still need their backup.
+  if (options.ArchiveOnly && !burner.TestWrite)
     burner.ClearArchiveBits();
   return LeftOutStatus(burner, context);
 }
 
-int BurnIso(TQNZBurner& burner, const std::string& file, const TBurnFlags& flags, TCliContext& context) {
+// False, after reporting why, when FILE can't be an image to burn. A missing
+// file is left to the burn, which reports it in the engine's words.
+bool ImageFileUsable(const std::string& file, TCliContext& context) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(file, ec);
+  if (status.type() == fs::file_type::not_found)
+    return true;
+  if (status.type() == fs::file_type::directory) {
+    context.Error("the image file is a folder: " + file);
+    return false;
+  }
+  if (status.type() != fs::file_type::regular) {
+    context.Error("the image file is not a regular file: " + file);
+    return false;
+  }
+  if (fs::file_size(file, ec) == 0 && !ec) {
+    context.Error("the image file is empty, nothing to burn: " + file);
+    return false;
+  }
+  return true;
+}
+
+int BurnIso(TQNZBurner& burner, const std::string& file, const TBurnFlags& flags,
+            const TCompilationFlags& compilation, TCliContext& context) {
   TQNZBurner& b = burner;
   TAppOptions options;
-  ApplySettings(b, options, TCompilationFlags{}, platform::SettingsFilePath());
+  ApplySettings(b, options, compilation, platform::SettingsFilePath(), &context);
   context.Attach(b);
-  ApplyBurnFlags(b, flags);
-  if (platform::DirectoryExists(file)) {
-    context.Error("the image file is a folder: " + file);
+  if (!ApplyBurnFlags(b, flags, context, nullptr))
     return ExitFailure;
-  }
   b.SendDebugMessage(std::string(StatusPrefix) + "STARTING BURN .ISO IMAGE ON " + b.SelectedId, mtPlain);
   std::string error;
   bool finished = false;
@@ -181,13 +278,20 @@ void AddBurnCommands(CLI::App& app, TCliContext& context) {
 
   auto file = std::make_shared<std::string>();
   auto flags = std::make_shared<TBurnFlags>();
+  auto compilation = std::make_shared<TCompilationFlags>();
   CLI::App* burnIso = app.add_subcommand("burn-iso", "Burn the image file FILE to the disc, from its first sector");
   burnIso->add_option("FILE", *file, "The image file (.iso) to burn")->required();
   AddBurnFlags(*burnIso, *flags);
-  burnIso->callback([file, flags, &context] {
+  AddPostGapFlag(*burnIso, *compilation);
+  burnIso->callback([file, flags, compilation, &context] {
+    // Refused before the drive is even opened.
+    if (!ImageFileUsable(*file, context)) {
+      context.ExitCode = ExitFailure;
+      return;
+    }
     context.ExitCode = RunOnDrive(context, flags->Device, [&](TQNZBurner& burner) {
       try {
-        return BurnIso(burner, *file, *flags, context);
+        return BurnIso(burner, *file, *flags, *compilation, context);
       } catch (const std::exception& e) {
         context.Error(e.what());
         return ExitFailure;

@@ -28,10 +28,9 @@ void TCliContext::Warning(const std::string& message) {
   Line(Err, std::string(ProgramName) + ": warning: " + message);
 }
 
-void TCliContext::Result(const std::string& line) {
-  if (!Quiet)
-    Line(Out, line);
-}
+void TCliContext::Notice(const std::string& line) { Log(line, mtPlain); }
+
+void TCliContext::Result(const std::string& line) { Line(Out, line); }
 
 void TCliContext::Attach(TQNZBurner& burner) {
   burner.OnDebugMessage = [this](TObject*, const std::string& message, uint8_t mType) { Log(message, mType); };

@@ -3,10 +3,12 @@
 // --verbose and --quiet switches, the routing of the engine's log lines, and
 // the exit status of the command that ran.
 //
-// Where lines go: the result of a job (one summary line) to the output
-// stream, unless quiet; everything else to the error stream. Engine log lines
-// of type 4 (errors) always; types 1 and 3 (progress, verbose, full tables)
-// only when verbose; type 0 and platform notices unless quiet.
+// Where lines go: the results a command was asked for (a job's summary line,
+// the lines of info, sessions, ls, drives, caps, ready) to the output stream,
+// always; everything else to the error stream. Errors and warnings always;
+// engine log lines of type 4 (errors) always; types 1 and 3 (progress,
+// verbose, full tables) only when verbose; notices (type 0 lines, platform
+// notices) unless quiet. Quiet hides progress lines and notices, nothing else.
 //
 // Threading: Log may be called from any thread (the engine's worker threads
 // log too); lines are written whole, one at a time.
@@ -50,7 +52,9 @@ public:
   void Error(const std::string& message);
   // "qnzb-cli: warning: " + message on the error stream, whatever the switches say.
   void Warning(const std::string& message);
-  // A job's result line on the output stream, unless quiet.
+  // A notice on the error stream, unless quiet (as an engine line of type 0).
+  void Notice(const std::string& line);
+  // A result line on the output stream, whatever the switches say.
   void Result(const std::string& line);
 
   // Sends the component's log here and sets its DoDebug to Verbose. Call it

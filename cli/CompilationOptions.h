@@ -35,18 +35,37 @@ struct TCompilationFlags {
   bool ArchiveOnly = false;           // --archive-only           "ArchiveFiles" = 1
   bool Quick = false;                 // --quick                  "QuickSaveISO" = 1
   std::optional<int64_t> CacheSize;   // --cache-size BYTES[K|M]  "CacheSize"
+  bool NoPostGap = false;             // --no-post-gap            WritePostGap = 0
+  // The descriptors' other identifiers; no key of the settings file holds them.
+  std::optional<std::string> SystemId;           // --system-id          IdSystem
+  std::optional<std::string> VolumeSet;          // --volume-set         IdVolumeSet
+  std::optional<std::string> Publisher;          // --publisher          IdPublisher
+  std::optional<std::string> Preparer;           // --preparer           IdPreparer
+  std::optional<std::string> ApplicationId;      // --application-id     IdApplication
+  std::optional<std::string> CopyrightFile;      // --copyright-file     FileCopyright
+  std::optional<std::string> AbstractFile;       // --abstract-file      FileAbstract
+  std::optional<std::string> BibliographicFile;  // --bibliographic-file FileBibliographic
 };
 
 // Adds the options above to a subcommand, parsed into `flags` (which must
 // outlive `command`). --save-path takes checked, grayed or unchecked in any
 // case; --cache-size takes 1 .. 2^31-1 bytes, with an optional K, M or G
-// (binary) unit.
+// (binary) unit; --boot an existing file; an identifier at most the bytes
+// its field of the primary volume descriptor holds (32 for --system-id, 37
+// for the three file names, 128 for the others).
 void AddCompilationFlags(CLI::App& command, TCompilationFlags& flags);
 
+// Adds --no-post-gap alone, for the subcommands without a compilation.
+void AddPostGapFlag(CLI::App& command, TCompilationFlags& flags);
+
 // The component and the application options as a job starts them: the
-// design values, then section "Options" of `iniPath`, then `flags`.
+// design values, then section "Options" of `iniPath`, then `flags`; and the
+// volume dated with the job's time (StampVolumeDates). A settings path that
+// exists but is not a regular file is not read. Warnings (such a settings
+// path, an unusable SOURCE_DATE_EPOCH) go to `context` when given, else to
+// the platform log.
 void ApplySettings(TQNZBurner& burner, TAppOptions& options, const TCompilationFlags& flags,
-                   const std::string& iniPath);
+                   const std::string& iniPath, TCliContext* context = nullptr);
 
 // The compilation rows of PATH arguments, in order: a path naming a folder
 // becomes a folder row (with sub-folders when `recursive`), a regular file a

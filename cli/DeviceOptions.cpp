@@ -8,6 +8,7 @@
 
 #include "cli/CliContext.h"
 #include "engine/device/Transport.h"
+#include "engine/device/qnDrvLib.h"
 #include "engine/image/qnCDBC.h"
 
 namespace qnzb::cli {
@@ -16,6 +17,49 @@ void AddDeviceFlags(CLI::App& command, TDeviceFlags& flags) {
   command.add_flag("--virtual", flags.Virtual, "Use the virtual recorder even when a real drive exists");
   command.add_option("--drive", flags.Drive, "The drive: line N of `qnzb-cli drives`, counted from 0 (default 0)")
       ->check(CLI::NonNegativeNumber);
+}
+
+void AddSpeedOption(CLI::App& command, const char* name, std::string& text, const std::string& help) {
+  command.add_option(name, text, help)
+      ->type_name("SPEED")
+      ->check(CLI::Validator(
+          [](const std::string& v) {
+            const std::optional<double> multiple = SpeedMultipleFromText(v);
+            // Below 1 KB/s even on DVD: it would go out as 0, the maximum.
+            if (multiple && (*multiple == 0 || SpeedFromMultiple(*multiple, false) > 0))
+              return std::string();
+            return "not a speed: \"" + v + "\" (give a multiple of 1X such as 16X, 16, 8.0X, or Max)";
+          },
+          ""));
+}
+
+uint16_t SpeedOfText(const std::string& text, bool dvd) {
+  return SpeedFromMultiple(SpeedMultipleFromText(text).value_or(0), dvd);
+}
+
+void ApplyWriteSpeed(TSCSIDevice& device, const std::string& text, TCliContext& context) {
+  const bool dvd = IsDvdKind(device.MediaKind());
+  const double asked = SpeedMultipleFromText(text).value_or(0);
+  device.SetWriteSpeed(SpeedFromMultiple(asked, dvd));
+  // The drive decides: it takes the speed it can write that is nearest.
+  const uint16_t accepted = device.CurrentWriteSpeed();
+  const uint16_t fastest = device.MaxWriteSpeed();
+  const double unit = dvd ? 1385.0 : 176.4;
+  const std::string askedText = SpeedMultipleText(asked, dvd);
+  if (asked > 0 && fastest > 0 && askedText != SpeedMultipleText(fastest / unit, dvd) &&
+      asked > fastest / unit)
+    context.Warning(askedText + " is faster than this drive writes; its fastest is " + SpeedText(fastest, dvd));
+  if (accepted == 0) {
+    context.Notice("write speed: " + (asked > 0 ? askedText : std::string("Max")) +
+                   " asked for; the drive did not say which speed it took");
+    return;
+  }
+  std::string line = "write speed: " + SpeedText(accepted, dvd);
+  if (asked == 0)
+    line += ", the drive's fastest";
+  else if (askedText != SpeedMultipleText(accepted / unit, dvd))
+    line += ", the drive's nearest to " + askedText;
+  context.Notice(line);
 }
 
 TTransportSession::TTransportSession() {

@@ -5,8 +5,10 @@
 // fallback; with --virtual the other way round), then the chosen line of the
 // device list selected.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace CLI {
 class App;
@@ -14,6 +16,7 @@ class App;
 
 namespace qnzb {
 class TQNZBurner;
+class TSCSIDevice;
 }
 
 namespace qnzb::cli {
@@ -28,6 +31,22 @@ struct TDeviceFlags {
 // Adds --virtual and --drive to a subcommand, parsed into `flags` (which must
 // outlive `command`).
 void AddDeviceFlags(CLI::App& command, TDeviceFlags& flags);
+
+// Adds a speed option (--speed, --read-speed) parsed into `text` (which must
+// outlive `command`): "Max" in any case, or a multiple of 1X above 0 with an
+// optional "X" ("16", "16x", "8.0X"); anything else is a wrong command line.
+void AddSpeedOption(CLI::App& command, const char* name, std::string& text, const std::string& help);
+
+// The speed a checked speed text names for the loaded medium, in KB/s; 0 for
+// "Max" or an empty text.
+[[nodiscard]] uint16_t SpeedOfText(const std::string& text, bool dvd);
+
+// Sets the drive's write speed from a checked speed text (empty: Max) and
+// tells, as a notice, which speed the drive took ("write speed: 4X (708
+// KB/s), the drive's nearest to 3X"), with a warning when the text asks for
+// more than the drive's fastest. The read speed sent along is the device's
+// ReadSpeed.
+void ApplyWriteSpeed(TSCSIDevice& device, const std::string& text, TCliContext& context);
 
 // Closes the transport when it goes out of scope, so that every command run
 // in one process starts from a fresh scan.

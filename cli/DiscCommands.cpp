@@ -61,7 +61,21 @@ void AddDiscCommands(CLI::App& app, TCliContext& context) {
   AddTrayCommand(app, context, "load", "Close the tray and load the medium", &TSCSIDevice::LoadMedium);
   AddTrayCommand(app, context, "eject", "Flush the drive's cache, unlock the tray and eject the medium",
                  &TSCSIDevice::EjectMedium);
-  AddTrayCommand(app, context, "ready", "Tell whether the drive is ready", &TSCSIDevice::CheckReady);
+  auto readyFlags = std::make_shared<TDeviceFlags>();
+  CLI::App* ready = app.add_subcommand("ready", "Tell whether the drive is ready: \"ready\" (status 0) or "
+                                                "\"not ready\" and why (status 1)");
+  AddDeviceFlags(*ready, *readyFlags);
+  ready->callback([readyFlags, &context] {
+    context.ExitCode = RunOnDrive(context, *readyFlags, [&](TQNZBurner& burner) {
+      // The answer is the result, shown also when quiet.
+      if (burner.CheckReady()) {
+        context.Result("ready");
+        return 0;
+      }
+      context.Result("not ready" + (burner.LastErrorText.empty() ? std::string() : ": " + burner.LastErrorText));
+      return ExitFailure;
+    });
+  });
 }
 
 } // namespace qnzb::cli

@@ -35,7 +35,7 @@ int Erase(TQNZBurner& burner, const TEraseOptions& options, TCliContext& context
     context.Error("Disc is not Erasable");
     return ExitFailure;
   }
-  burner.SetWriteSpeed(SpeedFromText(options.Speed, IsDvdKind(kind)));
+  ApplyWriteSpeed(burner, options.Speed, context);
 
   std::optional<bool> withError;
   burner.OnEraseDone = [&](TObject*, bool error) { withError = error; };
@@ -79,7 +79,8 @@ void AddEraseCommand(CLI::App& app, TCliContext& context) {
   auto* complete =
       command->add_flag("--complete", options->Complete, "Complete erase of the whole medium (may take 10-70 mins)");
   quick->excludes(complete);
-  command->add_option("--speed", options->Speed, "Write speed, as `caps` lists it (\"16X\", \"8.0X\"); default Max");
+  AddSpeedOption(*command, "--speed", options->Speed,
+                 "Write speed, as `caps` lists it (\"16X\", \"8.0X\", \"Max\"); default Max");
   command->callback([options, &context] {
     if (!options->Quick && !options->Complete) {
       context.Error("erase needs --quick or --complete");

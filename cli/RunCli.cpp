@@ -42,7 +42,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   app.require_subcommand(0, 1);
   app.set_version_flag("--version", QNZB_VERSION);
   CLI::Option* verbose = app.add_flag("-v,--verbose", context.Verbose, "Show the debug log on standard error");
-  app.add_flag("-q,--quiet", context.Quiet, "Show only errors")->excludes(verbose);
+  app.add_flag("-q,--quiet", context.Quiet, "Hide progress and notices; results, warnings and errors stay")
+      ->excludes(verbose);
   for (const TAddCommand add : Commands)
     add(app, context);
 

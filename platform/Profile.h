@@ -12,7 +12,10 @@
 // section, or in two sections of the same name, the first one counts.
 //
 // Files larger than ProfileMaxBytes are not ini files: reads give the default
-// and writes refuse, so such a file is never truncated or rewritten.
+// and writes refuse, so such a file is never truncated or rewritten. A path
+// naming anything but a regular file (a FIFO, a device, a folder) reads as a
+// missing file without being opened, so a FIFO never blocks a read; writes to
+// it are refused with a line on the platform log.
 //
 // Thread-safe; writes from one process are serialised. Another process
 // writing the same file at the same time may see its change replaced (last
@@ -53,7 +56,8 @@ inline constexpr int64_t ProfileMaxBytes = 16 * 1024 * 1024;
 // replaced. False, with the file unchanged, when the names or the value can't
 // be stored (an empty section or key, a line break or NUL anywhere, "]" in
 // the section, "=" in the key, a key starting with "[" or ";"), the existing
-// file can't be read or is too large, or the new file can't be written.
+// file can't be read, is too large or is not a regular file, or the new file
+// can't be written.
 [[nodiscard]] bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                                       const std::string& fileName);
 

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/device/AspiTypes.h"
@@ -409,9 +411,24 @@ struct TCapabilityName {
 [[nodiscard]] std::span<const TCapabilityName> CapabilityNames();
 
 // A speed choice's text back to KB/s: "Max" or nothing is 0 (the maximum);
-// otherwise the multiple before the first "X" times 177 (CD) or 1385 (DVD),
-// rounded half to even. A text that names no number gives 0.
+// otherwise the multiple before the first "X" as SpeedFromMultiple converts
+// it. A text that names no number gives 0.
 [[nodiscard]] uint16_t SpeedFromText(const std::string& Text, bool Dvd);
+
+// A speed as a person types it, strictly: "Max" in any case gives 0 (the
+// maximum); decimal digits with an optional fraction and an optional "X" or
+// "x" ("16", "16x", "8.0X", "2.5X") give that multiple of 1X when above 0.
+// nullopt for any other text: empty, "0X", "-4X", "fast", "1e3X", " 16X".
+[[nodiscard]] std::optional<double> SpeedMultipleFromText(std::string_view Text);
+// A multiple of 1X in KB/s: times 177 (CD) or 1385 (DVD), rounded half to
+// even, at most 65,535 (which SET CD SPEED sends as the maximum). 0 stays 0.
+[[nodiscard]] uint16_t SpeedFromMultiple(double Multiple, bool Dvd);
+// A speed as the speed list shows it: the multiple of 176.4 KB/s (CD, no
+// decimals) or 1385 KB/s (DVD, one decimal), then the KB/s grouped:
+// "40X (7,056 KB/s)", "8.0X (11,080 KB/s)".
+[[nodiscard]] std::string SpeedText(uint16_t KBps, bool Dvd);
+// The multiple alone, as SpeedText shows it: "40X", "8.0X".
+[[nodiscard]] std::string SpeedMultipleText(double Multiple, bool Dvd);
 
 // The report names of the opcodes 00h-FEh: 22 characters for the commands
 // MMC recorders know, else the opcode as two hexadecimal digits.

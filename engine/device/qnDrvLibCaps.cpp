@@ -5,8 +5,11 @@
 #include "engine/device/qnDrvLib.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/device/ScsiBytes.h"
@@ -176,13 +179,12 @@ void TSCSIDevice::SetWriteSpeed(uint16_t value) {
 }
 
 std::vector<TSCSIDevice::TSpeedEntry> TSCSIDevice::WriteSpeedList(bool Dvd) {
-  const double unit = Dvd ? 1385.0 : 176.4;
   const int32_t step = Dvd ? 700 : 176;
   std::vector<TSpeedEntry> list{{"Max", 0}};
   for (int32_t speed = MaxWriteSpeed(); speed > 0; speed -= step) {
     SetWriteSpeed(static_cast<uint16_t>(speed));
     const uint16_t accepted = CurrentWriteSpeed();
-    const std::string text = FormatFixed(accepted / unit, Dvd ? 1 : 0) + "X (" + FormatFixed(accepted, 0, true) + " KB/s)";
+    const std::string text = SpeedText(accepted, Dvd);
     if (std::none_of(list.begin(), list.end(), [&](const TSpeedEntry& e) { return e.Text == text; }))
       list.push_back({text, accepted});
   }
@@ -197,9 +199,46 @@ uint16_t SpeedFromText(const std::string& Text, bool Dvd) {
   const double multiple = std::strtod(number.c_str(), &end);
   if (end == number.c_str() || !std::isfinite(multiple) || multiple <= 0)
     return 0;
+  return SpeedFromMultiple(multiple, Dvd);
+}
+
+std::optional<double> SpeedMultipleFromText(std::string_view Text) {
+  if (Text.size() == 3 && std::tolower(static_cast<unsigned char>(Text[0])) == 'm' &&
+      std::tolower(static_cast<unsigned char>(Text[1])) == 'a' &&
+      std::tolower(static_cast<unsigned char>(Text[2])) == 'x')
+    return 0.0;
+  if (!Text.empty() && (Text.back() == 'X' || Text.back() == 'x'))
+    Text.remove_suffix(1);
+  // Digits, then at most one full stop followed by digits: no sign, no
+  // exponent, no blanks, nothing that strtod would also take.
+  const size_t point = Text.find('.');
+  const std::string_view whole = Text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : Text.substr(point + 1);
+  const auto digits = [](std::string_view part) {
+    return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(whole) || (point != std::string_view::npos && !digits(fraction)) || Text.size() > 12)
+    return std::nullopt;
+  double multiple = 0;
+  // from_chars: a full stop whatever the locale says.
+  std::from_chars(Text.data(), Text.data() + Text.size(), multiple, std::chars_format::fixed);
+  if (!(multiple > 0))
+    return std::nullopt;
+  return multiple;
+}
+
+uint16_t SpeedFromMultiple(double Multiple, bool Dvd) {
   // Ties go to the even neighbour, as the speed choice always rounded.
-  const double kb = std::nearbyint(multiple * (Dvd ? 1385.0 : 177.0));
+  const double kb = std::nearbyint(Multiple * (Dvd ? 1385.0 : 177.0));
+  if (!(kb > 0))
+    return 0;
   return kb >= 65535.0 ? uint16_t{65535} : static_cast<uint16_t>(kb);
+}
+
+std::string SpeedMultipleText(double Multiple, bool Dvd) { return FormatFixed(Multiple, Dvd ? 1 : 0) + "X"; }
+
+std::string SpeedText(uint16_t KBps, bool Dvd) {
+  return SpeedMultipleText(KBps / (Dvd ? 1385.0 : 176.4), Dvd) + " (" + FormatFixed(KBps, 0, true) + " KB/s)";
 }
 
 } // namespace qnzb

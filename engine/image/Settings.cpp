@@ -1,6 +1,9 @@
 #include "engine/image/Settings.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <initializer_list>
+#include <string_view>
 #include <utility>
 
 #include "engine/image/qnCDBC.h"
@@ -20,6 +23,25 @@ std::string ReadText(const char* key, const std::string& defaultValue, const std
 }
 
 const char* BoolText(bool value) { return value ? "1" : "0"; }
+
+constexpr TDateTime UnixEpochDay = 25569.0;  // 1970-01-01 as days since 1899-12-30
+constexpr int64_t LastSecondOf9999 = 253402300799;
+
+// Whole seconds in plain decimal digits, as `date +%s` prints them; nullopt
+// for anything else or a time past what a four-digit year can show.
+std::optional<int64_t> EpochSeconds(std::string_view text) {
+  if (text.empty() || text.size() > 12)
+    return std::nullopt;
+  int64_t seconds = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9')
+      return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds > LastSecondOf9999)
+    return std::nullopt;
+  return seconds;
+}
 
 } // namespace
 
@@ -90,6 +112,28 @@ bool SaveSettings(const TQNZBurner& burner, const TAppOptions& options, const st
       return false;
   }
   return true;
+}
+
+std::string StampVolumeDates(TQNZBurner& burner) {
+  std::string warning;
+  std::optional<int64_t> fixed;
+  if (const char* value = std::getenv(SourceDateEpochVariable); value != nullptr && *value != '\0') {
+    fixed = EpochSeconds(value);
+    if (!fixed)
+      warning = std::string(SourceDateEpochVariable) + " is not a number of seconds since 1970 (\"" + value +
+                "\"): ignored, the volume is dated now";
+  }
+  TDateTime when = 0;
+  if (fixed) {
+    when = UnixEpochDay + static_cast<double>(*fixed) / 86400.0;
+  } else {
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    when = UnixEpochDay + static_cast<double>(now.count()) / 86400000.0;
+  }
+  burner.DateCreation = when;
+  burner.DateModification = when;
+  return warning;
 }
 
 bool SaveSavePath(TSavePath state, const std::string& iniPath) {

@@ -63,6 +63,19 @@ void LoadSettings(TQNZBurner& burner, TAppOptions& options, const std::string& i
 [[nodiscard]] bool SaveSettings(const TQNZBurner& burner, const TAppOptions& options, const std::string& iniPath,
                                 const std::optional<std::string>& sessionText = std::nullopt);
 
+// The environment variable that fixes the time of a job for reproducible
+// images: whole seconds since 1970-01-01 00:00 UTC, in decimal digits.
+inline constexpr const char* SourceDateEpochVariable = "SOURCE_DATE_EPOCH";
+
+// Dates the volume a job builds: DateCreation and DateModification both get
+// the job's time as UTC wall-clock time (the volume descriptors say their
+// dates are GMT). The job's time is SOURCE_DATE_EPOCH's when that variable
+// holds a number of seconds up to the end of the year 9999, else now. The
+// component's other dates stay. Returns a warning, the variable then being
+// ignored, when it is set to anything else (an empty value counts as unset);
+// else the empty text.
+[[nodiscard]] std::string StampVolumeDates(TQNZBurner& burner);
+
 // Writes only "SavePath": the "Save path" box stores its state as it changes.
 [[nodiscard]] bool SaveSavePath(TSavePath state, const std::string& iniPath);
 

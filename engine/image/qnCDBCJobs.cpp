@@ -104,7 +104,6 @@ bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int
 }
 
 bool TQNZBurner::StartWriter(std::unique_ptr<TWriteSink> sink) {
-  writerActive_ = true;
   auto* writer = new TThWrite(*this, *cache_, std::move(sink));
   writer->SetPriority(TThreadPriority::TimeCritical);
   writer->Start();

@@ -18,6 +18,9 @@ constexpr uint32_t DataWaitMs = 1;
 TThWrite::TThWrite(TQNZBurner& owner, TCacheThread& cache, std::unique_ptr<TWriteSink> sink)
     : TThread(true), owner_(owner), cache_(cache), sink_(std::move(sink)) {
   FreeOnTerminate = true;
+  // The job is active from here until the report's last step, so that the
+  // component outlives the writer.
+  owner_.writerActive_ = true;
 }
 
 void TThWrite::Execute() {

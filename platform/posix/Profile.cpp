@@ -106,21 +106,29 @@ std::string_view Classified(const std::vector<TLine>& lines, size_t i) {
   return text;
 }
 
-enum class TLoad { Ok, Missing, Failed };
+enum class TLoad { Ok, Missing, NotRegular, Failed };
 
-// The whole file; Missing when there is no file, Failed when it can't be read,
-// isn't a regular file or is too large to be an ini file.
+// The whole file; Missing when there is no file, NotRegular when the path
+// names a FIFO, a device, a folder or a socket, Failed when it can't be read
+// or is too large to be an ini file.
 TLoad LoadFile(const std::string& fileName, std::string& content, mode_t* mode) {
   content.clear();
   if (fileName.empty())
     return TLoad::Failed;
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a FIFO waits for a writer and opening a device may wake it: look
+  // before opening, and open without waiting in case the path changes between.
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0)
+    return errno == ENOENT ? TLoad::Missing : TLoad::Failed;
+  if (!S_ISREG(st.st_mode))
+    return TLoad::NotRegular;
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return errno == ENOENT ? TLoad::Missing : TLoad::Failed;
-  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > ProfileMaxBytes) {
+    const bool regular = S_ISREG(st.st_mode);
     ::close(fd);
-    return TLoad::Failed;
+    return regular ? TLoad::Failed : TLoad::NotRegular;
   }
   if (mode)
     *mode = st.st_mode & 07777;
@@ -361,6 +369,10 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
   std::string content;
   mode_t mode = 0;
   const TLoad load = LoadFile(target, content, &mode);
+  if (load == TLoad::NotRegular) {
+    PlatformLog("settings not written: " + target + " is not a regular file");
+    return false;
+  }
   if (load == TLoad::Failed)
     return false;
   const std::string updated = Edited(content, sectionName, keyName, value);

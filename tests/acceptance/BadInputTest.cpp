@@ -108,10 +108,17 @@ TEST_F(BadInput, UnwritableTargetFailsWithoutPartialFile) {
   }
 }
 
+// Named on the command line a missing boot image is a wrong command line; the
+// settings file's one is left out with a warning.
 TEST_F(BadInput, MissingBootImageBuildsWithoutBootRecord) {
   const std::string boot = sandbox.dir().at("missing-boot.img");
   const std::string image = target + "/out.iso";
-  const RunResult r = sandbox.Cli({"build-iso", image, "--save-path", "unchecked", "--boot", boot, source});
+  const RunResult named = sandbox.Cli({"build-iso", image, "--save-path", "unchecked", "--boot", boot, source});
+  EXPECT_EQ(named.exitCode, 2) << named.Describe();
+  EXPECT_FALSE(fs::exists(image));
+
+  sandbox.dir().write("QNZB.ini", "[Options]\nBootable=1\nBootImage=" + boot + "\n");
+  const RunResult r = sandbox.Cli({"build-iso", image, "--save-path", "unchecked", source});
   EXPECT_EQ(r.exitCode, 0) << r.Describe();
   EXPECT_NE(r.err.find("missing-boot.img"), std::string::npos) << "the log tells the boot image is missing:\n"
                                                                  << r.Describe();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "cli/CliContext.h"
 #include "cli/CliFixture.h"
 
 namespace qnzb::test {
@@ -70,10 +71,11 @@ TEST_F(CliTest, BuildPrintsOneSummaryLineThatMatchesTheFile) {
   EXPECT_EQ(run.out, out + ": " + std::to_string(bytes / Sector) + " sectors, " + std::to_string(bytes) + " bytes\n");
   EXPECT_NE(run.err.find(">>> START BUILDING .ISO FILE"), std::string::npos);
 
-  // Quiet: nothing at all, also when the switch follows the subcommand.
+  // Quiet: the summary line alone, also when the switch follows the subcommand.
   const TCliRun quiet = Run({"build-iso", out, tmp.at("src"), "--quiet"});
   EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.out + quiet.err, "");
+  EXPECT_EQ(quiet.out, run.out);
+  EXPECT_EQ(quiet.err, "");
 }
 
 TEST_F(CliTest, PathsThatCannotBeBuiltFailBeforeAnythingIsWritten) {
@@ -144,8 +146,16 @@ TEST_F(CliTest, SettingsFileGivesDefaultsAndOptionsOverrideThem) {
 TEST_F(CliTest, MissingBootImageIsReportedAndLeftOut) {
   tmp.write("src/a.txt", "a");
   const std::string out = tmp.at("o.iso");
-  // Reported even when quiet: the image differs from what was asked for.
-  const TCliRun run = Run({"build-iso", "--quiet", "--boot", tmp.at("nope.img"), out, tmp.at("src")});
+  // Named on the command line: a wrong command line, nothing built.
+  const TCliRun named = Run({"build-iso", "--boot", tmp.at("nope.img"), out, tmp.at("src")});
+  EXPECT_EQ(named.status, cli::ExitUsage);
+  EXPECT_NE(named.err.find(tmp.at("nope.img")), std::string::npos) << named.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  // From the settings file: reported even when quiet, as the image differs
+  // from what was asked for.
+  Ini("Bootable=1\nBootImage=" + tmp.at("nope.img") + "\n");
+  const TCliRun run = Run({"build-iso", "--quiet", out, tmp.at("src")});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "qnzb-cli: warning: boot image not found, building without a boot record: " +
                          tmp.at("nope.img") + "\n");
@@ -153,6 +163,20 @@ TEST_F(CliTest, MissingBootImageIsReportedAndLeftOut) {
 
   Ini("Bootable=1\n");
   EXPECT_NE(Run({"build-iso", out, tmp.at("src")}).err.find("(none given)"), std::string::npos);
+}
+
+// A settings path that is no regular file is not read: a FIFO would block
+// the command until something wrote to it.
+TEST_F(CliTest, ASettingsPathThatIsNoFileIsNotRead) {
+  tmp.write("src/a.txt", "a");
+  ASSERT_EQ(::mkfifo(tmp.at("QNZB.ini").c_str(), 0600), 0);
+  const TCliRun run = Run({"build-iso", tmp.at("o.iso"), tmp.at("src")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("qnzb-cli: warning: the settings file is not a regular file, so it was not read: " +
+                         tmp.at("QNZB.ini") + "\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(fs::is_fifo(tmp.at("QNZB.ini")));
 }
 
 TEST_F(CliTest, AnEarlierImageInsideTheSourceIsRefusedAndKept) {

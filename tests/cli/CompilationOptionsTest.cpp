@@ -44,10 +44,13 @@ TEST(CompilationOptions, ParsedIntoFlags) {
   for (const char* bad : {"0", "-5", "2G", "12Q"})
     EXPECT_THROW(Parse({"--cache-size", bad}), CLI::ParseError) << bad;
 
-  const TCompilationFlags all = Parse({"--volume", "", "--no-joliet", "--boot", "b.img", "--no-recursive",
+  TempDir tmp;
+  const std::string boot = tmp.write("b.img", std::string(2048, 'b'));
+  const TCompilationFlags all = Parse({"--volume", "", "--no-joliet", "--boot", boot, "--no-recursive",
                                        "--archive-only", "--quick"});
   EXPECT_EQ(all.Volume, "");  // an empty label is a label
-  EXPECT_EQ(all.Boot, "b.img");
+  EXPECT_EQ(all.Boot, boot);
+  EXPECT_THROW(Parse({"--boot", tmp.at("missing.img")}), CLI::ParseError);
   EXPECT_TRUE(all.NoJoliet && all.NoRecursive && all.ArchiveOnly && all.Quick);
   const TCompilationFlags none = Parse({});
   EXPECT_FALSE(none.Volume || none.Boot || none.CacheSize || none.NoJoliet || none.NoRecursive ||
@@ -123,9 +126,11 @@ TEST(CliContext, LinesGoWhereTheSwitchesSay) {
     burner.SendDebugMessage("line", row.type);
     EXPECT_EQ(err.str(), row.shown ? "line\n" : "") << int(row.type) << row.verbose << row.quiet;
     context.Result("result");
-    EXPECT_EQ(out.str(), row.quiet ? "" : "result\n");
+    EXPECT_EQ(out.str(), "result\n");  // what was asked for, quiet or not
     context.Error("bad");
     EXPECT_NE(err.str().find("qnzb-cli: bad\n"), std::string::npos);
+    context.Warning("odd");
+    EXPECT_NE(err.str().find("qnzb-cli: warning: odd\n"), std::string::npos);
   }
 }
 

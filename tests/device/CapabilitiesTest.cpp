@@ -355,5 +355,29 @@ TEST(SpeedFromText, MultiplesBackToKBps) {
   }
 }
 
+// What a person may type as a speed: peers' forms, and nothing that would
+// quietly become the maximum.
+TEST(SpeedFromText, StrictFormsForTheCommandLine) {
+  const struct {
+    const char* Text;
+    std::optional<double> Multiple;
+  } cases[] = {
+      {"Max", 0.0},      {"max", 0.0},       {"MAX", 0.0},       {"16X", 16.0},     {"16x", 16.0},
+      {"16", 16.0},      {"8.0X", 8.0},      {"2.5x", 2.5},      {"", std::nullopt}, {"X", std::nullopt},
+      {"0X", std::nullopt}, {"0.0", std::nullopt}, {"-4X", std::nullopt}, {"+4X", std::nullopt},
+      {"garbage", std::nullopt}, {"16XX", std::nullopt}, {" 16X", std::nullopt}, {"1e3X", std::nullopt},
+      {"8.X", std::nullopt}, {".5X", std::nullopt}, {"inf", std::nullopt}, {"Maximum", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(SpeedMultipleFromText(c.Text), c.Multiple);
+  }
+  EXPECT_EQ(SpeedFromMultiple(3, false), 531);
+  EXPECT_EQ(SpeedFromMultiple(99999, false), 65535);
+  EXPECT_EQ(SpeedFromMultiple(0.001, false), 0);
+  EXPECT_EQ(SpeedText(706, false), "4X (706 KB/s)");
+  EXPECT_EQ(SpeedText(11080, true), "8.0X (11,080 KB/s)");
+}
+
 } // namespace
 } // namespace qnzb::test

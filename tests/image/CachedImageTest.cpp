@@ -170,7 +170,7 @@ TEST_F(CachedImageTest, AReaderFailureBeforeTheWriterStartsIsReported) {
   while (!cache.HasMessage())
     cache.WaitForStart(10);
   (new TThWrite(burner, cache, std::make_unique<TNullSink>()))->Start();  // frees itself
-  while (done.empty())
+  while (burner.JobActive())
     TThread::CheckSynchronize(10);
   ASSERT_EQ(done.size(), 1u);
   EXPECT_EQ(done[0], "CAN'T OPEN FILE \"" + tmp.at("gone.bin") + "\" OR FILE IS IN USES BY OTHER SOFTWARE");

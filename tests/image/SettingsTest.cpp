@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "engine/image/Settings.h"
 #include "engine/image/qnCDBC.h"
+#include "engine/runtime/DateTime.h"
 #include "platform/Profile.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace qnzb::test {
@@ -178,6 +182,54 @@ TEST_F(SettingsTest, AnUnwritableFileIsReported) {
   EXPECT_FALSE(SaveSavePath(TSavePath::Checked, file + "/QNZB.ini"));
   burner.BootImage = "two\nlines";
   EXPECT_FALSE(SaveSettings(burner, options, ini));
+}
+
+// The volume dates: SOURCE_DATE_EPOCH's time when it is whole seconds, else
+// now; both as UTC, as the descriptors' zone byte (0) says.
+TEST(VolumeDates, TheJobsTimeOrSourceDateEpoch) {
+  const struct {
+    std::optional<std::string> epoch;
+    const char* fixed;  // the date as the descriptor writes it, or nullptr for now
+    bool warned;
+  } rows[] = {
+      {"1700000000", "2023-11-14 22:13:20.000", false},
+      {"0", "1970-01-01 00:00:00.000", false},
+      {"253402300799", "9999-12-31 23:59:59.000", false},
+      {std::nullopt, nullptr, false},
+      {"", nullptr, false},
+      {"garbage", nullptr, true},
+      {"-1", nullptr, true},
+      {"1.5", nullptr, true},
+      {" 17", nullptr, true},
+      {"253402300800", nullptr, true},
+      {"99999999999999999999", nullptr, true},
+  };
+  const auto utcNow = [] {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return 25569.0 + static_cast<double>(ms.count()) / 86400000.0;
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.epoch.value_or("(unset)"));
+    const TScopedEnv env(SourceDateEpochVariable, row.epoch);
+    TQNZBurner burner(nullptr);
+    burner.DateEffective = 5;
+    const double before = utcNow();
+    const std::string warning = StampVolumeDates(burner);
+    const double after = utcNow();
+    EXPECT_EQ(!warning.empty(), row.warned) << warning;
+    if (row.warned) {
+      EXPECT_NE(warning.find(*row.epoch), std::string::npos) << warning;
+    }
+    EXPECT_EQ(burner.DateModification, burner.DateCreation);
+    EXPECT_EQ(burner.DateEffective, 5);
+    if (row.fixed) {
+      EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", burner.DateCreation), row.fixed);
+    } else {
+      EXPECT_GE(burner.DateCreation, before - 1e-8);
+      EXPECT_LE(burner.DateCreation, after + 1e-8);
+    }
+  }
 }
 
 } // namespace

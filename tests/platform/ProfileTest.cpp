@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Profile.h"
+#include "platform/System.h"
 #include "support/TempDir.h"
 #include "PlatformTestSupport.h"
 
@@ -193,10 +194,26 @@ TEST(Profile, FilesThatAreNoIniFilesAreLeftAlone) {
   EXPECT_FALSE(WriteProfileString("S", "k", "v", tooLarge));
   EXPECT_EQ(fs::file_size(tooLarge), static_cast<uintmax_t>(ProfileMaxBytes + 1));
 
-  const std::string folder = dir.mkdir("folder.ini");
-  EXPECT_EQ(ReadProfileString("S", "k", Missing, folder), Missing);
-  EXPECT_FALSE(WriteProfileString("S", "k", "v", folder));
-  EXPECT_TRUE(fs::is_directory(folder));
+  // Neither is opened to be read (a FIFO without a writer would block the
+  // read for ever) nor replaced by a write; the refusal is logged.
+  const std::string fifo = dir.at("fifo.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string fifoLink = dir.at("fifo-link.ini");
+  fs::create_symlink("fifo.ini", fifoLink);
+  std::vector<std::string> log;
+  SetPlatformLog([&log](const std::string& line) { log.push_back(line); });
+  for (const std::string& path : {dir.mkdir("folder.ini"), fifo, fifoLink}) {
+    SCOPED_TRACE(path);
+    const fs::file_type type = fs::status(path).type();
+    EXPECT_EQ(ReadProfileString("S", "k", Missing, path), Missing);
+    EXPECT_EQ(ReadProfileInt("S", "k", 7, path), 7);
+    EXPECT_FALSE(WriteProfileString("S", "k", "v", path));
+    EXPECT_EQ(fs::status(path).type(), type);
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("is not a regular file"), std::string::npos) << log.back();
+    log.clear();
+  }
+  SetPlatformLog(nullptr);
 
   // A file where the folder should be: nothing can be created there.
   const std::string file = dir.write("plain.txt", "data");

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/vdrive/RecorderHarness.h"
 
 namespace qnzb::vdrive::test {
@@ -33,6 +35,9 @@ constexpr SequentialMedium SequentialMedia[] = {
     {"dvd-rw", 0x0014, false, true, true, false, 32, 1008, 1008 + DvdFirstSessionGap},
     {"dvd+r", 0x001B, false, false, false, true, 32, 1008, 1008 + DvdFirstSessionGap},
 };
+
+// Test names and failure messages show the medium, not the row's bytes.
+void PrintTo(const SequentialMedium& m, std::ostream* os) { *os << m.Name; }
 
 class SequentialConversation : public ::testing::TestWithParam<SequentialMedium> {
 protected:
