@@ -128,13 +128,8 @@ bool TDiscSink::RewriteDescriptors(int32_t length, std::string& message) {
       b.SynchronizeCache(1800000, false);
       return true;
     }
-    if (b.LastSense[12] == AscIncompatibleMedium && kind_ == MediaDvdPlusRw) {
-      // A DVD+RW that was never formatted: format it now and try once more.
-      if (b.FormatUnit(FormatWithList, DvdPlusRwFormat))
-        WaitWhileFormatting(b, 2000);
-      if (++retries_ == 1)
-        continue;
-    }
+    if (FormatOnDemand())
+      continue;
     if (DriveBusy(b)) {
       Sleep(BusyPauseMs);
       ++retries_;
@@ -143,6 +138,17 @@ bool TDiscSink::RewriteDescriptors(int32_t length, std::string& message) {
     message = "WRITER ERROR [" + b.LastErrorText + "]";
     return false;
   }
+}
+
+bool TDiscSink::FormatOnDemand() {
+  TQNZBurner& b = burner_;
+  if (formatTried_ || kind_ != MediaDvdPlusRw || b.LastSense[12] != AscIncompatibleMedium)
+    return false;
+  // A DVD+RW that was never formatted: format it now and try once more.
+  formatTried_ = true;
+  if (b.FormatUnit(FormatWithList, DvdPlusRwFormat))
+    WaitWhileFormatting(b, 2000);
+  return true;
 }
 
 uint32_t TDiscSink::BusyPause(int32_t length) {
@@ -182,6 +188,10 @@ bool TDiscSink::WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::
     }
     if (b.Write10(lba, static_cast<uint16_t>(length / 2048), 0x50, bytes))
       return true;
+    // An image burn has no descriptor rewrite before: its first WRITE meets
+    // the unformatted disc.
+    if (FormatOnDemand())
+      continue;
     if (!DriveBusy(b)) {
       message = "WRITER ERROR [" + b.LastErrorText + "]";
       return false;

@@ -35,6 +35,9 @@ private:
   // How long to wait before a busy drive is sent the block again.
   uint32_t BusyPause(int32_t length);
   bool RewriteDescriptors(int32_t length, std::string& message);
+  // After a refused WRITE: formats a DVD+RW that was never formatted, once
+  // per job. True when the WRITE should be tried again.
+  bool FormatOnDemand();
   void Flush();
   void Close();
   void CloseCdSession();
@@ -50,6 +53,7 @@ private:
   uint32_t sessionNumber_ = 1;
   uint32_t sectorsWritten_ = 0;
   bool firstBlock_ = true;
+  bool formatTried_ = false;
   // A DVD's 32-sector WRITEs are assembled here from the cache's blocks,
   // which may be short where the data ends and the padding starts; the last
   // one is sent with zeros after its data.

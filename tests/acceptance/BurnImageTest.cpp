@@ -1,6 +1,6 @@
 // `qnzb-cli burn-iso` sends an image file to the disc byte for byte from its
-// first sector: a quick-built image burnt to a blank CD-R and a blank DVD+R
-// must reappear unchanged at the start of the recorder's disc and read back as
+// first sector: a quick-built image burnt to every kind of blank disc must
+// reappear unchanged at the start of the recorder's disc and read back as
 // its source tree. Burning an image onto a CD-R that already holds a session is
 // refused by the drive (sector 0 is written) and must leave that session as it
 // was, the disc still open for another one.
@@ -60,7 +60,8 @@ std::vector<std::string> BurnImageToBlank(const std::string& medium) {
 TEST(BurnImage, ImageLandsOnABlankDiscByteForByte) {
   if (!HaveTool("xorriso"))
     GTEST_SKIP() << "xorriso is not installed";
-  const std::vector<std::string> media = {"cd-r", "dvd+r"};
+  // Every blank medium a user may put in; a DVD+RW is formatted by the burn.
+  const std::vector<std::string> media = {"cd-r", "cd-rw", "dvd-r", "dvd+r", "dvd+rw", "dvd-rw", "dvd-ram"};
   std::vector<std::future<std::vector<std::string>>> runs;
   for (const std::string& medium : media)
     runs.push_back(std::async(std::launch::async, [medium] { return BurnImageToBlank(medium); }));
