@@ -3,11 +3,7 @@
 // followed out of TARGET, and a signal stops the extraction leaving no
 // partial file (the command run as its own program).
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,9 +18,8 @@
 #include "cli/CliFixture.h"
 #include "engine/runtime/Clock.h"
 #include "platform/ScsiPassThrough.h"
+#include "support/SignalRun.h"
 #include "vdrive/Recorder.h"
-
-extern char** environ;
 
 namespace qnzb::test {
 namespace {
@@ -158,43 +153,13 @@ TEST_F(ExtractCommand, SignalStopsTheExtractionAndLeavesNoPartialFile) {
     SCOPED_TRACE(signal);
     const std::string out = tmp.mkdir("out" + std::to_string(signal));
     const std::string errFile = tmp.at("err" + std::to_string(signal) + ".txt");
-    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, out.c_str(), IN_CREATE), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> words = {QNZB_CLI_PATH, "extract", "--virtual", "--session", "1", "/", out};
-    std::vector<char*> argv;
-    for (std::string& w : words)
-      argv.push_back(w.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
     // Signalled the moment the first side file appears.
-    bool writing = false;
-    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-         !writing && std::chrono::steady_clock::now() < until;) {
-      pollfd ready{watch, POLLIN, 0};
-      if (poll(&ready, 1, 100) <= 0)
-        continue;
-      alignas(inotify_event) char events[4096];
-      const ssize_t got = read(watch, events, sizeof events);
-      for (ssize_t at = 0; at < got;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-        writing = writing || (event->len > 0 && std::string(event->name).starts_with(".big"));
-        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      }
-    }
-    close(watch);
-    kill(pid, signal);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    const std::string err = readFile(errFile);
-    ASSERT_TRUE(writing) << err;
-    ASSERT_TRUE(WIFEXITED(status)) << err;
-    EXPECT_EQ(WEXITSTATUS(status), 128 + signal) << err;
+    const TSignalRun run = RunAndSignalOnCreate(
+        {QNZB_CLI_PATH, "extract", "--virtual", "--session", "1", "/", out}, out, ".big", signal, errFile);
+    const std::string& err = run.Err;
+    ASSERT_TRUE(run.Seen) << err;
+    ASSERT_TRUE(WIFEXITED(run.Status)) << err;
+    EXPECT_EQ(WEXITSTATUS(run.Status), 128 + signal) << err;
     EXPECT_NE(err.find("qnzb-cli: OPERATION ABORTED BY USER: "), std::string::npos) << err;
     // A file finished before the signal may stay, whole; nothing else.
     int left = 0;
