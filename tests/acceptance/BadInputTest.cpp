@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 
 #include "AcceptanceSupport.h"
 
@@ -142,6 +143,34 @@ TEST_F(BadInput, FileOf4GiBIsRefusedAndTheRestIsBuilt) {
   ASSERT_TRUE(fs::exists(image)) << r.Describe();
   EXPECT_LT(fs::file_size(image), 1u << 20) << "the huge file must not be in the image";
   ExpectImageHolds(image, tree);
+}
+
+// Two builds of different trees into one OUT at the same moment, each
+// mode: each writes its own side file, both succeed, and OUT is one whole
+// image or the other, never a mix of the two.
+TEST_F(BadInput, TwoBuildsOfOneImageNeverShareAFile) {
+  const std::string other = sandbox.dir().mkdir("other");
+  const TreeContent otherTree{{"different.bin", PositionPattern(3 << 20, 7)}, {"x/y.txt", PositionPattern(9, 8)}};
+  WriteTree(other, otherTree);
+  for (const char* mode : {"--quick", "--cache-size=2M"}) {
+    SCOPED_TRACE(mode);
+    const std::string image = target + "/same.iso";
+    auto build = [&](const std::string& from) {
+      return sandbox.Cli({"build-iso", mode, "--save-path", "unchecked", image, from});
+    };
+    auto first = std::async(std::launch::async, build, source);
+    auto second = std::async(std::launch::async, build, other);
+    const RunResult a = first.get();
+    const RunResult b = second.get();
+    EXPECT_EQ(a.exitCode, 0) << a.Describe();
+    EXPECT_EQ(b.exitCode, 0) << b.Describe();
+    EXPECT_EQ(Listing(target), std::vector<std::string>{"same.iso"});
+    const std::string out = sandbox.dir().at(std::string("read") + mode);
+    ASSERT_EQ(sandbox.Extract(image, out).exitCode, 0);
+    const bool isFirst = CompareTrees(tree, out).empty();
+    const bool isSecond = CompareTrees(otherTree, out).empty();
+    EXPECT_TRUE(isFirst != isSecond) << "the image is neither tree whole";
+  }
 }
 
 } // namespace
