@@ -28,15 +28,27 @@ class CliInterrupt : public testing::TestWithParam<TInterruptCase> {};
 
 TEST_P(CliInterrupt, StopsTheBuildAndLeavesNoImage) {
   TempDir tmp;
+  // Sparse sources cost nothing to make, and a build of a gigabyte stays
+  // busy long enough to be hit even when this process waits for a core.
   for (int i = 0; i < 4; ++i)
-    tmp.writePattern("src/big" + std::to_string(i) + ".bin", 64 << 20, i);
+    tmp.writeSparse("src/big" + std::to_string(i) + ".bin", int64_t{256} << 20);
   setenv("QNZB_INI", tmp.at("QNZB.ini").c_str(), 1);
   std::vector<std::string> argv = {QNZB_CLI_PATH, "build-iso", "--cache-size", "2097152"};
   if (*GetParam().Mode)
     argv.emplace_back(GetParam().Mode);
   argv.insert(argv.end(), {tmp.at("out.iso"), tmp.at("src")});
-  // Interrupted as soon as the image's side file is being written.
-  const TSignalRun run = RunAndSignalOnCreate(argv, tmp.path(), ".out.iso.", GetParam().Signal, tmp.at("err.txt"));
+  // Interrupted as soon as the image's side file is being written. A build
+  // that finished before the signal came (a loaded machine) proves nothing
+  // either way and is run again.
+  TSignalRun run;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::filesystem::remove(tmp.at("out.iso"));
+    run = RunAndSignalOnCreate(argv, tmp.path(), ".out.iso.", GetParam().Signal, tmp.at("err.txt"));
+    const bool finishedFirst = (WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == GetParam().Signal) ||
+                               (WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0);
+    if (!finishedFirst)
+      break;
+  }
   unsetenv("QNZB_INI");
   ASSERT_TRUE(run.Seen) << run.Err;
   ASSERT_TRUE(WIFEXITED(run.Status)) << run.Err;
