@@ -283,8 +283,9 @@ public:
 
   // ==== Device list and selection ====
   // Starts the transport (pass-through first with PreferSPTI, the ASPI
-  // manager library as the fallback) and, when that worked, rebuilds the
-  // device list. Never throws; false when no back end could be started.
+  // manager library as the fallback, also when the pass-through back end
+  // lists no CD/DVD drive) and, when that worked, rebuilds the device list.
+  // Never throws; false when no back end could be started.
   bool InitializeTransport(bool PreferSPTI, const std::string& DllPath);
   // SC_HA_INQUIRY of adapter HaId into HaInquiryBlock: the adapter count, or
   // -1 when the query failed. Sets AdapterLimit (a count of 0 gives 7).
@@ -292,7 +293,9 @@ public:
   // Lists every CD/DVD (INQUIRY type 05h) and write-once (04h) device of
   // adapters 0 .. AdapterLimit-1, targets 0-7, units 0-7, as lines
   // "H:T:U,X: " + vendor, product and revision (" (not supported)" added for
-  // type 04h). The selection stays as it was; LastErrorText is cleared.
+  // type 04h). AdapterLimit as it was when the scan began holds for the
+  // whole scan and after it, whatever the adapters' own queries answer. The
+  // selection stays as it was; LastErrorText is cleared.
   void RefreshDeviceList();
   // Selects the device of a list line (adapter, target and unit are its
   // characters 1, 3 and 5, single digits): loads its identity, sets the
