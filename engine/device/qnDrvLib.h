@@ -146,7 +146,9 @@ public:
   // ==== Capabilities and speeds ====
   // Reads mode page 2Ah (defaults, then current values), page 30h and the
   // DVD+R/+RW and DVD-R/-RW features into Capabilities, CapsPage and the
-  // maximum speeds. False when the current page can't be read.
+  // maximum speeds; the bits come from the current values when the drive
+  // refuses the defaults. A drive that writes no medium has write speeds of
+  // 0. False when the current page can't be read.
   bool ReadCapabilities();
   // Each runs ReadCapabilities first; 0 when it failed. KB/s.
   [[nodiscard]] uint16_t MaxWriteSpeed();
@@ -405,6 +407,9 @@ inline constexpr uint32_t CapWriteDVDRAM = 0x4000;
 inline constexpr uint32_t CapWriteDVDPR = 0x8000;
 inline constexpr uint32_t CapWriteDVDPRW = 0x10000;
 inline constexpr uint32_t CapUnderrunProtection = 0x40000;
+// The bits of the media a drive writes: a drive with none of them writes nothing.
+inline constexpr uint32_t CapWriteMedia = CapWriteCDR | CapWriteCDRW | CapWriteDVDR | CapWriteDVDRW | CapWriteDVDRAM |
+                                          CapWriteDVDPR | CapWriteDVDPRW;
 
 // The names of the Capabilities bits that have one, in bit order.
 struct TCapabilityName {
