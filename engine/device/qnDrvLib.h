@@ -195,7 +195,9 @@ public:
   [[nodiscard]] bool IsErasable();
   // -1 when READ DISC INFORMATION fails, else 0 empty, 1 open, 2 closed, 3 other.
   [[nodiscard]] int16_t DiscStatus();
-  // Sessions holding data: an empty last session is not counted.
+  // Sessions holding data: an empty last session is not counted. A drive
+  // without READ DISC INFORMATION: the last complete session of the table
+  // of contents.
   [[nodiscard]] uint16_t SessionCount();
   // Blocks of 2048 bytes.
   [[nodiscard]] uint32_t UsedSpace();
@@ -204,6 +206,15 @@ public:
   // The ISO 9660 volume size of the last volume descriptor between LBA 32
   // and 16; 0 when there is none.
   [[nodiscard]] uint32_t ReadVolumeSize();
+  // Start and size in blocks of track Track (numbered from 1; sessions and
+  // tracks correspond one to one): from READ TRACK INFORMATION, or, on a
+  // drive that refuses it (read-only drives need not have it), from the
+  // table of contents, which knows the tracks of complete sessions. There
+  // the last track runs to the lead-out; an earlier one to the next track,
+  // less what closing its session left: on CD the lead-out, lead-in and
+  // pre-gap, on DVD the border after the end of the session's volume. False
+  // (0 and 0) when neither tells.
+  bool TrackExtent(uint32_t Track, uint32_t& Start, uint32_t& Size);
   // The capacity READ FORMAT CAPACITIES reports for 2048-byte blocks (the
   // block length is always 2048).
   bool ReadFormatCapacities(uint32_t& Capacity, uint32_t& BlockLength);
@@ -346,6 +357,11 @@ private:
   uint8_t SpacePreamble(uint8_t& lastTrack);
   // ATIP into Atip; true when the drive answered.
   bool ReadAtip();
+  // The volume size of a volume descriptor at Lba; 0 when there is none.
+  [[nodiscard]] uint32_t VolumeSizeAt(uint32_t Lba);
+  // The blocks READ CAPACITY reports recorded (last LBA + 1); 0 when it
+  // fails.
+  [[nodiscard]] uint32_t RecordedBlocks();
   // The ATIP's lead-out start in blocks.
   [[nodiscard]] uint32_t AtipLeadOut() const;
 

@@ -1,12 +1,14 @@
 // qnzb-cli info, load, eject, ready and erase against a virtual recorder
 // attached in-process to a drive letter.
 
+#include <filesystem>
 #include <memory>
 
 #include "cli/CliContext.h"
 #include "cli/CliFixture.h"
 #include "cli/RawSession.h"
 #include "cli/DeviceOptions.h"
+#include "engine/device/DiscSummary.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Clock.h"
 #include "platform/ScsiPassThrough.h"
@@ -73,6 +75,36 @@ TEST_F(DiscCommands, TrayCommands) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(Run({"ready"}).status, 0);
+}
+
+// A DVD-ROM drive that has no READ TRACK INFORMATION, with a closed disc: the
+// disc's size is what it holds, and the drive offers no write speed.
+TEST_F(DiscCommands, AReadOnlyDriveWithAClosedDisc) {
+  const TScopedVirtualClock clock;
+  Insert("dvd+r");
+  tmp.write("src/a.txt", std::string(5000, 'a'));
+  ASSERT_EQ(Run({"burn", "--close-disc", tmp.at("src")}).status, 0);
+  vdrive::DriveConfig config;
+  config.Drive.ReadOnly = true;
+  config.Drive.ReadTrackInformation = false;
+  recorder.SetConfig(config);
+
+  const uint32_t recorded = recorder.State().Medium.RecordedEnd();
+  const TCliRun info = Run({"info"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_EQ(info.out, "Medium      : DVD-ROM\n"
+                      "Disc Size   : " + BlocksAsMegabytes(recorded) + "\n"
+                      "Used Space  : " + BlocksAsMegabytes(recorded) + ",  Sessions : 1\n"
+                      "Free Space  : 0.00 MB, Disc Closed/Finalized\n"
+                      " Number     Start     Size\n" +
+                      SessionLine(1, 0, recorded) + "\n");
+  const TCliRun caps = Run({"caps"});
+  ASSERT_EQ(caps.status, 0) << caps.err;
+  EXPECT_NE(caps.out.find("Capabilities: ReadCDR ReadCDRW ReadDVD ReadDVDR ReadDVDRW ReadDVDRAM ReadDVDPR "
+                          "ReadDVDPRW\nMax Write Speed : none\nMax Read Speed  : 22160 KB/s\n"
+                          "Write Speeds: none (the drive writes no medium)\n"),
+            std::string::npos)
+      << caps.out;
 }
 
 TEST_F(DiscCommands, EraseChecksTheDiscFirst) {
