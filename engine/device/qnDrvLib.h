@@ -270,10 +270,16 @@ public:
   // Polls until the unit is ready: true when it became ready within TotalMs.
   bool WaitUntilReady(int32_t TotalMs, int32_t IntervalMs);
   // The main window's Load, Eject and Ready buttons: each sends its commands
-  // and logs its outcome line; the result says whether it worked.
+  // and logs its outcome line; the result says whether it worked. Eject
+  // refuses, without a command, a disc the system has mounted:
+  // LastErrorText is then "the disc is mounted at PATH: unmount it first".
   bool LoadMedium();
   bool EjectMedium();
   bool CheckReady();
+  // The first place the system has the selected drive's disc mounted (the
+  // mount table entry of its device node, links followed); empty when it is
+  // mounted nowhere or the drive has no device node (the virtual recorder).
+  [[nodiscard]] std::string DiscMountPoint();
   // After a blank or a burn: data write parameters (test write and underrun
   // protection off), the slowest write speed, the head to the start, the
   // tray unlocked and loaded. Results are not looked at.
