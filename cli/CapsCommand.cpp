@@ -28,8 +28,15 @@ int ShowCaps(TQNZBurner& burner, TCliContext& context) {
     if (burner.Capabilities & cap.Bit)
       names += (names.empty() ? "" : " ") + std::string(cap.Name);
   context.Result("Capabilities: " + (names.empty() ? std::string("none") : names));
-  context.Result("Max Write Speed : " + std::to_string(burner.DeviceMaxWriteSpeed) + " KB/s");
+  // A drive that writes no medium has no write speeds to offer.
+  const bool writes = (burner.Capabilities & CapWriteMedia) != 0;
+  context.Result("Max Write Speed : " +
+                 (writes ? std::to_string(burner.DeviceMaxWriteSpeed) + " KB/s" : std::string("none")));
   context.Result("Max Read Speed  : " + std::to_string(burner.DeviceMaxReadSpeed) + " KB/s");
+  if (!writes) {
+    context.Result("Write Speeds: none (the drive writes no medium)");
+    return 0;
+  }
   // No medium, or one the drive can't tell, counts as CD: the speed list
   // then uses CD multiples.
   std::string speeds;

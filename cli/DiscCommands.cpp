@@ -43,7 +43,12 @@ void AddTrayCommand(CLI::App& app, TCliContext& context, const char* name, const
   AddDeviceFlags(*command, *flags);
   command->callback([flags, &context, operation] {
     context.ExitCode = RunOnDrive(context, *flags, [&](TQNZBurner& burner) {
-      return (burner.*operation)() ? 0 : ExitFailure;
+      if ((burner.*operation)())
+        return 0;
+      // The engine's line says that it failed; this says why.
+      if (!burner.LastErrorText.empty())
+        context.Error(burner.LastErrorText);
+      return ExitFailure;
     });
   });
 }

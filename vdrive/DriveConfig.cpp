@@ -172,6 +172,10 @@ const std::vector<Key>& Keys() {
       BoolKey("get-configuration", &Identity::GetConfiguration),
       BoolKey("block-descriptor", &Identity::BlockDescriptor),
       BoolKey("unit-attention", &Identity::UnitAttention),
+      BoolKey("read-track-information", &Identity::ReadTrackInformation),
+      BoolKey("read-disc-information", &Identity::ReadDiscInformation),
+      BoolKey("mode-sense-defaults", &Identity::DefaultPages),
+      BoolKey("read-only", &Identity::ReadOnly),
       SpeedKey("cd-write-speeds", &Identity::CdWriteSpeeds),
       SpeedKey("dvd-write-speeds", &Identity::DvdWriteSpeeds),
       SpeedKey("cd-read-speeds", &Identity::CdReadSpeeds),
@@ -215,6 +219,11 @@ Identity::Identity()
       DvdWriteSpeeds{22160, 16620, 11080, 8310, 5540, 2770, 1385},
       CdReadSpeeds{7056, 5645, 4234, 2822, 1411},
       DvdReadSpeeds{22160, 11080, 5540, 2770} {}
+
+bool Identity::Writes() const {
+  return !ReadOnly && (WriteCdR || WriteCdRw || WriteDvdMinusR || WriteDvdMinusRw || WriteDvdRam || WriteDvdPlusR ||
+                       WriteDvdPlusRw);
+}
 
 std::vector<std::string> FormatConfig(const DriveConfig& config) {
   std::vector<std::string> lines;

@@ -45,6 +45,21 @@ struct Identity {
   bool GetConfiguration = true;   // answers GET CONFIGURATION at all
   bool BlockDescriptor = false;   // MODE SENSE returns a block descriptor unless DBD
   bool UnitAttention = false;     // reports power-on and medium changes as UNIT ATTENTION
+  // Commands read-only drives need not have (QEMU's CD/DVD drives lack READ
+  // TRACK INFORMATION); off: refused as an unknown opcode.
+  bool ReadTrackInformation = true;
+  bool ReadDiscInformation = true;
+  // MODE SENSE of the default values (page control 10b); off: refused with
+  // INVALID FIELD IN CDB, as some ATAPI drives do.
+  bool DefaultPages = true;
+  // A DVD-ROM drive: writes nothing whatever the write flags say (page 2Ah
+  // and the features announce no writing, no write speeds), names every disc
+  // by its read-only profile (CD-ROM, DVD-ROM) as a pressed one, reads no
+  // ATIP and refuses the recording commands.
+  bool ReadOnly = false;
+
+  // Whether the drive writes any medium at all.
+  [[nodiscard]] bool Writes() const;
 
   // Speeds in KB/s (1000 bytes), fastest first. SET CD SPEED snaps to these.
   // CD: 40x 32x 24x 16x 8x 4x writing; DVD: 16x 12x 8x 6x 4x 2x 1x.

@@ -125,7 +125,7 @@ Reply Recorder::Dispatch(std::span<const uint8_t> cdb, std::span<uint8_t> data, 
   ReloadIfChanged();
   const uint8_t opcode = cdb[0];
   auto entry = std::find_if(Table.begin(), Table.end(), [&](const Entry& e) { return e.Opcode == opcode; });
-  if (entry == Table.end() || (opcode == 0x46 && !state_.Config.Drive.GetConfiguration))
+  if (entry == Table.end() || !Answers(opcode))
     return Check(sense::InvalidCommandOperationCode, {SenseKeySpecific::Kind::FieldPointer, true, 0, -1, 0});
   if (cdb.size() < entry->Length)
     return Check(sense::InvalidFieldInCdb);
@@ -326,8 +326,34 @@ bool Recorder::ReadBlocks(uint32_t lba, std::span<uint8_t> out) {
   return store_->Read(lba, out);
 }
 
-bool Recorder::DriveWrites(const Disc& disc) const {
+Identity Recorder::Presented() const {
+  Identity id = state_.Config.Drive;
+  if (id.ReadOnly) {
+    id.WriteCdR = id.WriteCdRw = id.WriteDvdMinusR = id.WriteDvdMinusRw = false;
+    id.WriteDvdRam = id.WriteDvdPlusR = id.WriteDvdPlusRw = false;
+    id.TestWrite = false;
+    id.UnderrunProtection = false;
+  }
+  return id;
+}
+
+bool Recorder::Answers(uint8_t opcode) const {
   const Identity& id = state_.Config.Drive;
+  switch (opcode) {
+    case 0x46: return id.GetConfiguration;
+    case 0x51: return id.ReadDiscInformation;
+    case 0x52: return id.ReadTrackInformation;
+    // What only a recorder has: FORMAT UNIT, READ FORMAT CAPACITIES, WRITE,
+    // RESERVE TRACK, SEND OPC, CLOSE TRACK/SESSION, READ BUFFER CAPACITY,
+    // BLANK and SEND DVD STRUCTURE.
+    case 0x04: case 0x23: case 0x2A: case 0x53: case 0x54: case 0x5B: case 0x5C: case 0xA1: case 0xBF:
+      return !id.ReadOnly;
+    default: return true;
+  }
+}
+
+bool Recorder::DriveWrites(const Disc& disc) const {
+  const Identity id = Presented();
   switch (disc.Kind()) {
     case MediumKind::CdR: return id.WriteCdR;
     case MediumKind::CdRw: return id.WriteCdRw;
@@ -349,7 +375,7 @@ bool Recorder::TestWriteActive() const {
   // Test writing exists for CD-R/RW and sequential DVD-R/-RW only; the
   // write parameters page does not apply to the other media.
   const Disc& d = state_.Medium;
-  return Mode().TestWrite && state_.Config.Drive.TestWrite && d.Sequential() && d.Kind() != MediumKind::DvdPlusR;
+  return Mode().TestWrite && Presented().TestWrite && d.Sequential() && d.Kind() != MediumKind::DvdPlusR;
 }
 
 Disc& Recorder::Target() {

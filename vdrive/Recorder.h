@@ -94,6 +94,11 @@ private:
   [[nodiscard]] std::optional<Reply> NotReady();
   [[nodiscard]] std::optional<Reply> BusyOnly();
   [[nodiscard]] bool DriveWrites(const Disc& disc) const;
+  // The configured identity as the drive presents it: a read-only drive
+  // without its write flags.
+  [[nodiscard]] Identity Presented() const;
+  // Whether the drive has the command at all.
+  [[nodiscard]] bool Answers(uint8_t opcode) const;
   [[nodiscard]] WriteMode Mode() const;
   [[nodiscard]] bool TestWriteActive() const;
   [[nodiscard]] Disc& Target();

@@ -72,34 +72,42 @@ Reply Recorder::GetConfiguration(const Command& c) {
     return CdbError(1, 1);
   const uint16_t start = c.U16(2);
   const uint16_t allocation = c.U16(7);
-  const Identity& id = state_.Config.Drive;
+  const Identity id = Presented();
   const bool loaded = !state_.TrayOpen && state_.Medium.Present();
   const Disc& d = state_.Medium;
-  const uint16_t current = loaded ? d.Profile() : ProfileNone;
+  const bool readsDvd = id.ReadDvdRom || id.ReadDvdMinus || id.ReadDvdPlus || id.ReadDvdRam;
+  // A read-only drive knows a disc only as a pressed one of its class.
+  const uint16_t presented = !id.ReadOnly ? d.Profile() : d.IsCd() ? ProfileCdRom : ProfileDvdRom;
+  const uint16_t current = loaded ? presented : ProfileNone;
   const MediumKind kind = loaded ? d.Kind() : MediumKind::None;
   const bool cd = loaded && d.IsCd();
   const bool dvdMinusSeq = loaded && (kind == MediumKind::DvdMinusR || (kind == MediumKind::DvdMinusRw && !d.Restricted()));
 
   // Profiles, highest number first.
   std::vector<uint16_t> profiles;
-  if (id.ReadDvdPlus) {
+  if (id.ReadOnly) {
+    if (readsDvd)
+      profiles.push_back(ProfileDvdRom);
+  } else if (id.ReadDvdPlus) {
     profiles.push_back(ProfileDvdPlusR);
     profiles.push_back(ProfileDvdPlusRw);
   }
-  if (id.ReadDvdMinus) {
+  if (id.ReadDvdMinus && !id.ReadOnly) {
     profiles.push_back(ProfileDvdMinusRwSequential);
     profiles.push_back(ProfileDvdMinusRwRestricted);
   }
-  if (id.ReadDvdRam)
-    profiles.push_back(ProfileDvdRam);
-  if (id.ReadDvdMinus)
-    profiles.push_back(ProfileDvdMinusR);
-  if (id.ReadDvdRom || id.ReadDvdMinus || id.ReadDvdPlus || id.ReadDvdRam)
-    profiles.push_back(ProfileDvdRom);
-  if (id.ReadCdRw)
-    profiles.push_back(ProfileCdRw);
-  if (id.ReadCdR)
-    profiles.push_back(ProfileCdR);
+  if (!id.ReadOnly) {
+    if (id.ReadDvdRam)
+      profiles.push_back(ProfileDvdRam);
+    if (id.ReadDvdMinus)
+      profiles.push_back(ProfileDvdMinusR);
+    if (readsDvd)
+      profiles.push_back(ProfileDvdRom);
+    if (id.ReadCdRw)
+      profiles.push_back(ProfileCdRw);
+    if (id.ReadCdR)
+      profiles.push_back(ProfileCdR);
+  }
   profiles.push_back(ProfileCdRom);
 
   std::vector<Feature> features;
@@ -109,6 +117,7 @@ Reply Recorder::GetConfiguration(const Command& c) {
       p.U16(4 * i, profiles[i]);
       p.U8(4 * i + 2, profiles[i] == current ? 0x01 : 0x00);
     }
+    p.Reserve(4 * profiles.size());  // the last descriptor's reserved byte too
     features.push_back({0x0000, 0, true, true, std::move(p.vector())});
   }
   // Core: ATAPI interface, device busy event.
@@ -118,7 +127,7 @@ Reply Recorder::GetConfiguration(const Command& c) {
   features.push_back({0x0003, 0, true, true, {0x29, 0x00, 0x00, 0x00}});
   features.push_back({0x0010, 0, false, loaded, {0x00, 0x00, 0x08, 0x00, 0x00, static_cast<uint8_t>(cd ? 1 : 16), 0x00, 0x00}});
   features.push_back({0x001E, 2, false, cd, {0x00, 0x00, 0x00, 0x00}});
-  if (id.ReadDvdRom || id.ReadDvdMinus || id.ReadDvdPlus || id.ReadDvdRam)
+  if (readsDvd)
     features.push_back({0x001F, 0, false, loaded && !cd, {}});
   if (id.WriteDvdRam) {
     BeWriter w(12);
@@ -177,20 +186,38 @@ Reply Recorder::ReadDiscInformation(const Command& c) {
   if (c.Byte(1) & 0x07)
     return CdbError(1);  // only standard disc information
   const Disc& d = state_.Medium;
-  const DiscStatus status = d.Status();
-  const bool complete = status == DiscStatus::Complete && d.Sequential();
+  DiscStatus status = d.Status();
+  SessionState lastState = d.LastSessionState();
+  bool erasable = Traits(d.Kind()).Erasable;
+  uint32_t sessions = d.SessionCount();
+  uint32_t first = d.FirstTrackInLastSession();
+  uint32_t last = d.LastTrackInLastSession();
+  const bool readOnly = state_.Config.Drive.ReadOnly;
+  if (readOnly) {
+    // A read-only drive knows a disc only as a pressed one: complete, and
+    // made of the sessions that are complete.
+    sessions = d.Sequential() ? d.ClosedSessions() : d.Formatted() ? 1 : 0;
+    first = last = d.Sequential() ? 0 : sessions;
+    for (const Track& t : d.Tracks()) {
+      if (t.Session != sessions)
+        continue;
+      first = first == 0 ? t.Number : first;
+      last = t.Number;
+    }
+    status = sessions != 0 ? DiscStatus::Complete : DiscStatus::Empty;
+    lastState = sessions != 0 ? SessionState::Complete : SessionState::Empty;
+    erasable = false;
+  }
+  const bool complete = status == DiscStatus::Complete && (d.Sequential() || readOnly);
   BeWriter w(34);
   w.U16(0, 32);
-  w.U8(2, static_cast<uint8_t>((Traits(d.Kind()).Erasable ? 0x10 : 0) |
-                               static_cast<uint8_t>(d.LastSessionState()) << 2 | static_cast<uint8_t>(status)));
+  w.U8(2, static_cast<uint8_t>((erasable ? 0x10 : 0) | static_cast<uint8_t>(lastState) << 2 |
+                               static_cast<uint8_t>(status)));
   w.U8(3, 1);
-  const uint32_t sessions = d.SessionCount();
-  const uint32_t first = d.FirstTrackInLastSession();
-  const uint32_t last = d.LastTrackInLastSession();
   w.U8(4, static_cast<uint8_t>(sessions));
   w.U8(5, static_cast<uint8_t>(first));
   w.U8(6, static_cast<uint8_t>(last));
-  if (d.Kind() == MediumKind::DvdPlusRw)
+  if (d.Kind() == MediumKind::DvdPlusRw && !readOnly)
     w.U8(7, d.Formatted() ? 0x03 : 0x00);  // background format status: complete
   w.U8(9, static_cast<uint8_t>(sessions >> 8));
   w.U8(10, static_cast<uint8_t>(first >> 8));
@@ -295,7 +322,7 @@ Reply Recorder::ReadToc(const Command& c) {
   };
 
   if (format == 4) {  // ATIP
-    if (!d.IsCd())
+    if (!d.IsCd() || state_.Config.Drive.ReadOnly)
       return CdbError(2);
     BeWriter w(28);
     w.U16(0, 26);

@@ -1,6 +1,8 @@
 // Mode pages and speeds: MODE SENSE (10), MODE SELECT (10), SET CD SPEED and
 // SET STREAMING.
 
+#include <vector>
+
 #include "vdrive/ModePages.h"
 #include "vdrive/Recorder.h"
 #include "vdrive/RecorderInternal.h"
@@ -17,15 +19,17 @@ constexpr size_t BlockDescriptorLength = 8;
 } // namespace
 
 SpeedReport Recorder::Speeds(bool defaults) const {
-  const Identity& id = state_.Config.Drive;
+  const Identity id = Presented();
   const bool dvd = state_.Medium.Present() && !state_.Medium.IsCd();
-  const auto& writeTable = dvd ? id.DvdWriteSpeeds : id.CdWriteSpeeds;
+  // A drive that writes nothing has no write speed to report.
+  static const std::vector<uint16_t> none;
+  const auto& writeTable = !id.Writes() ? none : dvd ? id.DvdWriteSpeeds : id.CdWriteSpeeds;
   const auto& readTable = dvd ? id.DvdReadSpeeds : id.CdReadSpeeds;
   SpeedReport speeds;
   speeds.MaxRead = readTable.empty() ? 0 : readTable.front();
   speeds.MaxWrite = writeTable.empty() ? 0 : writeTable.front();
   speeds.CurrentRead = defaults ? speeds.MaxRead : EffectiveReadSpeed();
-  speeds.CurrentWrite = defaults ? speeds.MaxWrite : EffectiveWriteSpeed();
+  speeds.CurrentWrite = defaults || writeTable.empty() ? speeds.MaxWrite : EffectiveWriteSpeed();
   speeds.WriteSpeeds = writeTable;
   return speeds;
 }
@@ -37,9 +41,11 @@ Reply Recorder::ModeSense(const Command& c) {
   const uint8_t subpage = c.Byte(3);
   if (control == 3)
     return Check(sense::SavingParametersNotSupported, {SenseKeySpecific::Kind::FieldPointer, true, 2, 7, 0});
+  const Identity id = Presented();
+  if (control == 2 && !id.DefaultPages)
+    return CdbError(2, 7);
   if (subpage != 0 && !(page == 0x3F && subpage == 0xFF))
     return CdbError(3);
-  const Identity& id = state_.Config.Drive;
   const SpeedReport speeds = Speeds(control == 2);
 
   BeWriter w(HeaderLength);
@@ -55,7 +61,8 @@ Reply Recorder::ModeSense(const Command& c) {
     at += bytes.size();
     any = true;
   };
-  if (page == 0x05 || page == 0x3F) {
+  // A read-only drive has no write parameters page.
+  if ((page == 0x05 || page == 0x3F) && !id.ReadOnly) {
     const WriteParamsPage p = control == 1 ? WriteParamsChangeable(id) : control == 2 ? DefaultWriteParams()
                                                                                       : state_.WriteParams;
     append(p);
@@ -97,7 +104,7 @@ Reply Recorder::ModeSelect(const Command& c) {
       return ParamError(HeaderLength + 5);
   }
 
-  const Identity& id = state_.Config.Drive;
+  const Identity id = Presented();
   WriteParamsPage writeParams = state_.WriteParams;
   bool protection = page30Protection_;
   while (at < length) {
@@ -112,7 +119,7 @@ Reply Recorder::ModeSelect(const Command& c) {
     if (at + pageLength > length)
       return Check(sense::ParameterListLengthError);
     const std::span<const uint8_t> page = list.subspan(at, pageLength);
-    if (code == 0x05) {
+    if (code == 0x05 && !id.ReadOnly) {
       if (pageLength != WriteParamsLength)
         return ParamError(at + 1);
       WriteParamsPage candidate;

@@ -38,8 +38,9 @@ std::vector<std::string> SessionLines(TSCSIDevice& device) {
   std::vector<std::string> lines;
   const uint16_t sessions = device.SessionCount();
   for (uint32_t session = 1; session <= sessions; ++session) {
-    device.ReadTrackInformation(session);
-    lines.push_back(SessionLine(session, device.TrackStart(), device.TrackSize()));
+    uint32_t start = 0, size = 0;
+    device.TrackExtent(session, start, size);
+    lines.push_back(SessionLine(session, start, size));
   }
   return lines;
 }

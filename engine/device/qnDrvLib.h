@@ -146,7 +146,9 @@ public:
   // ==== Capabilities and speeds ====
   // Reads mode page 2Ah (defaults, then current values), page 30h and the
   // DVD+R/+RW and DVD-R/-RW features into Capabilities, CapsPage and the
-  // maximum speeds. False when the current page can't be read.
+  // maximum speeds; the bits come from the current values when the drive
+  // refuses the defaults. A drive that writes no medium has write speeds of
+  // 0. False when the current page can't be read.
   bool ReadCapabilities();
   // Each runs ReadCapabilities first; 0 when it failed. KB/s.
   [[nodiscard]] uint16_t MaxWriteSpeed();
@@ -193,7 +195,9 @@ public:
   [[nodiscard]] bool IsErasable();
   // -1 when READ DISC INFORMATION fails, else 0 empty, 1 open, 2 closed, 3 other.
   [[nodiscard]] int16_t DiscStatus();
-  // Sessions holding data: an empty last session is not counted.
+  // Sessions holding data: an empty last session is not counted. A drive
+  // without READ DISC INFORMATION: the last complete session of the table
+  // of contents.
   [[nodiscard]] uint16_t SessionCount();
   // Blocks of 2048 bytes.
   [[nodiscard]] uint32_t UsedSpace();
@@ -202,6 +206,15 @@ public:
   // The ISO 9660 volume size of the last volume descriptor between LBA 32
   // and 16; 0 when there is none.
   [[nodiscard]] uint32_t ReadVolumeSize();
+  // Start and size in blocks of track Track (numbered from 1; sessions and
+  // tracks correspond one to one): from READ TRACK INFORMATION, or, on a
+  // drive that refuses it (read-only drives need not have it), from the
+  // table of contents, which knows the tracks of complete sessions. There
+  // the last track runs to the lead-out; an earlier one to the next track,
+  // less what closing its session left: on CD the lead-out, lead-in and
+  // pre-gap, on DVD the border after the end of the session's volume. False
+  // (0 and 0) when neither tells.
+  bool TrackExtent(uint32_t Track, uint32_t& Start, uint32_t& Size);
   // The capacity READ FORMAT CAPACITIES reports for 2048-byte blocks (the
   // block length is always 2048).
   bool ReadFormatCapacities(uint32_t& Capacity, uint32_t& BlockLength);
@@ -257,10 +270,16 @@ public:
   // Polls until the unit is ready: true when it became ready within TotalMs.
   bool WaitUntilReady(int32_t TotalMs, int32_t IntervalMs);
   // The main window's Load, Eject and Ready buttons: each sends its commands
-  // and logs its outcome line; the result says whether it worked.
+  // and logs its outcome line; the result says whether it worked. Eject
+  // refuses, without a command, a disc the system has mounted:
+  // LastErrorText is then "the disc is mounted at PATH: unmount it first".
   bool LoadMedium();
   bool EjectMedium();
   bool CheckReady();
+  // The first place the system has the selected drive's disc mounted (the
+  // mount table entry of its device node, links followed); empty when it is
+  // mounted nowhere or the drive has no device node (the virtual recorder).
+  [[nodiscard]] std::string DiscMountPoint();
   // After a blank or a burn: data write parameters (test write and underrun
   // protection off), the slowest write speed, the head to the start, the
   // tray unlocked and loaded. Results are not looked at.
@@ -283,8 +302,9 @@ public:
 
   // ==== Device list and selection ====
   // Starts the transport (pass-through first with PreferSPTI, the ASPI
-  // manager library as the fallback) and, when that worked, rebuilds the
-  // device list. Never throws; false when no back end could be started.
+  // manager library as the fallback, also when the pass-through back end
+  // lists no CD/DVD drive) and, when that worked, rebuilds the device list.
+  // Never throws; false when no back end could be started.
   bool InitializeTransport(bool PreferSPTI, const std::string& DllPath);
   // SC_HA_INQUIRY of adapter HaId into HaInquiryBlock: the adapter count, or
   // -1 when the query failed. Sets AdapterLimit (a count of 0 gives 7).
@@ -292,7 +312,9 @@ public:
   // Lists every CD/DVD (INQUIRY type 05h) and write-once (04h) device of
   // adapters 0 .. AdapterLimit-1, targets 0-7, units 0-7, as lines
   // "H:T:U,X: " + vendor, product and revision (" (not supported)" added for
-  // type 04h). The selection stays as it was; LastErrorText is cleared.
+  // type 04h). AdapterLimit as it was when the scan began holds for the
+  // whole scan and after it, whatever the adapters' own queries answer. The
+  // selection stays as it was; LastErrorText is cleared.
   void RefreshDeviceList();
   // Selects the device of a list line (adapter, target and unit are its
   // characters 1, 3 and 5, single digits): loads its identity, sets the
@@ -341,6 +363,11 @@ private:
   uint8_t SpacePreamble(uint8_t& lastTrack);
   // ATIP into Atip; true when the drive answered.
   bool ReadAtip();
+  // The volume size of a volume descriptor at Lba; 0 when there is none.
+  [[nodiscard]] uint32_t VolumeSizeAt(uint32_t Lba);
+  // The blocks READ CAPACITY reports recorded (last LBA + 1); 0 when it
+  // fails.
+  [[nodiscard]] uint32_t RecordedBlocks();
   // The ATIP's lead-out start in blocks.
   [[nodiscard]] uint32_t AtipLeadOut() const;
 
@@ -402,6 +429,9 @@ inline constexpr uint32_t CapWriteDVDRAM = 0x4000;
 inline constexpr uint32_t CapWriteDVDPR = 0x8000;
 inline constexpr uint32_t CapWriteDVDPRW = 0x10000;
 inline constexpr uint32_t CapUnderrunProtection = 0x40000;
+// The bits of the media a drive writes: a drive with none of them writes nothing.
+inline constexpr uint32_t CapWriteMedia = CapWriteCDR | CapWriteCDRW | CapWriteDVDR | CapWriteDVDRW | CapWriteDVDRAM |
+                                          CapWriteDVDPR | CapWriteDVDPRW;
 
 // The names of the Capabilities bits that have one, in bit order.
 struct TCapabilityName {

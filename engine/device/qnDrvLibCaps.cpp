@@ -103,7 +103,10 @@ bool TSCSIDevice::ReadCapabilities() {
 
   alignas(4) std::array<uint8_t, ModeReplyLength> reply{};
   size_t offset = 15;
-  if (ModeSense10(CapabilitiesPage, reply, true, ModeReplyLength)) {
+  // Some ATAPI drives refuse the default values: what they can do is then
+  // in the current ones.
+  if (ModeSense10(CapabilitiesPage, reply, true, ModeReplyLength) ||
+      ModeSense10(CapabilitiesPage, reply, false, ModeReplyLength)) {
     offset = reply[16] == CapabilitiesPage                                   ? 16
              : (reply[8] != CapabilitiesPage && reply[7] == CapabilitiesPage) ? 7
                                                                                : 8;
@@ -149,10 +152,13 @@ bool TSCSIDevice::ReadCapabilities() {
     offset = 7;
   std::copy(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end(), CapsPage.begin());
 
-  if (Be16At(CapsPage, CurrentWriteSpeedAt) == 0)
-    PutBe16(CapsPage, CurrentWriteSpeedAt, DvdSingleSpeed);
-  if (Be16At(CapsPage, MaxWriteSpeedAt) == 0)
-    PutBe16(CapsPage, MaxWriteSpeedAt, DvdSingleSpeed);
+  // Only a drive that writes gets a stand-in write speed.
+  if ((Capabilities & CapWriteMedia) != 0) {
+    if (Be16At(CapsPage, CurrentWriteSpeedAt) == 0)
+      PutBe16(CapsPage, CurrentWriteSpeedAt, DvdSingleSpeed);
+    if (Be16At(CapsPage, MaxWriteSpeedAt) == 0)
+      PutBe16(CapsPage, MaxWriteSpeedAt, DvdSingleSpeed);
+  }
   for (size_t at : {CurrentWriteSpeedAt, MaxWriteSpeedAt, CurrentReadSpeedAt, MaxReadSpeedAt, BufferSizeAt})
     PutHostU16(CapsPage, at, Be16At(CapsPage, at));
 

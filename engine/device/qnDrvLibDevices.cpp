@@ -78,15 +78,26 @@ void TSCSIDevice::SetCloseAfterCommand(bool value) {
 }
 
 bool TSCSIDevice::InitializeTransport(bool PreferSPTI, const std::string& DllPath) {
-  bool initialized = false;
-  try {
-    initialized = qnzb::InitializeTransport(PreferSPTI, DllPath);
-  } catch (const std::exception&) {
-    initialized = false;
-  }
-  if (initialized) {
-    QueryHostAdapter(0);
-    RefreshDeviceList();
+  const auto start = [&](bool preferSpti) {
+    bool initialized = false;
+    try {
+      initialized = qnzb::InitializeTransport(preferSpti, DllPath);
+    } catch (const std::exception&) {
+      initialized = false;
+    }
+    if (initialized) {
+      QueryHostAdapter(0);
+      RefreshDeviceList();
+    }
+    return initialized;
+  };
+  bool initialized = start(PreferSPTI);
+  // The pass-through scan takes every node that answers INQUIRY; when none
+  // of them is a CD/DVD drive, the manager library may still offer one.
+  if (initialized && PreferSPTI && DeviceList.empty() && Transport().Name == SptiTransportName) {
+    CloseTransport();
+    initialized = start(false);
+    Transport().SavedPreference = PreferSPTI;
   }
   return initialized;
 }
@@ -110,7 +121,10 @@ void TSCSIDevice::RefreshDeviceList() {
   if (DoDebug)
     SendDebugMessage(StatusPrefix + Transport().Name, mtProgress);
 
-  for (int adapter = 0; adapter < AdapterLimit; ++adapter) {
+  // Each query below sets AdapterLimit again; one adapter's answer (or a
+  // failed query) must not cut the scan short.
+  const int adapters = AdapterLimit;
+  for (int adapter = 0; adapter < adapters; ++adapter) {
     QueryHostAdapter(static_cast<uint8_t>(adapter));
     if (DoDebug)
       SendDebugMessage(std::string(StatusPrefix) + FieldText(HaInquiryBlock.HA_ManagerId, 16) + " (" +
@@ -139,6 +153,7 @@ void TSCSIDevice::RefreshDeviceList() {
   HaId = savedHa;
   Target = savedTarget;
   Lun = savedLun;
+  AdapterLimit = static_cast<int8_t>(adapters);
   LastErrorText.clear();
 }
 

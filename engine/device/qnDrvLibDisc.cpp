@@ -21,6 +21,19 @@ constexpr uint32_t NoValue = 0xFFFFFFFF;
 constexpr size_t ConfigurationLength = 114;
 constexpr size_t TocLength = 114;
 constexpr uint16_t BlockBytes = 2048;
+// READ TOC format 0 from a track on: the header, that track's descriptor and
+// the one after it (the next track, or the lead-out AAh).
+constexpr size_t TocPairLength = 4 + 2 * 8;
+constexpr uint8_t LeadOutTrack = 0xAA;
+// What a closed CD session leaves before the first track of the next one: its
+// lead-out (6750 blocks after the first session, 2250 after later ones), the
+// next session's lead-in (4500) and the pre-gap (150).
+constexpr uint32_t CdPreGap = 150;
+constexpr uint32_t CdSessionGap(uint32_t session) {
+  return (session == 1 ? 6750u : 2250u) + 4500u + CdPreGap;
+}
+// DVD media record whole ECC blocks of 16 sectors.
+constexpr uint32_t DvdEccBlock = 16;
 
 // Current profile (GET CONFIGURATION) -> medium kind.
 uint8_t KindOfProfile(uint16_t profile) {
@@ -149,8 +162,12 @@ int16_t TSCSIDevice::DiscStatus() {
 
 uint16_t TSCSIDevice::SessionCount() {
   DiscInformation.fill(0);
-  if (!ReadDiscInformation(DiscInformation))
-    return 0;
+  if (!ReadDiscInformation(DiscInformation)) {
+    // A drive without READ DISC INFORMATION still has the table of
+    // contents: its last complete session (format 1, byte 3).
+    alignas(4) std::array<uint8_t, 12> sessions{};
+    return ReadTocPmaAtip(1, sessions, 0, false, 0) ? sessions[3] : uint16_t{0};
+  }
   const uint8_t status = StatusBits(DiscInformation[2]);
   const uint8_t lastSession = (DiscInformation[2] >> 2) & 0x03;
   // Callers look at byte 2 for the last session's state.
@@ -200,6 +217,11 @@ bool TSCSIDevice::ReadFormatCapacities(uint32_t& Capacity, uint32_t& BlockLength
   return ok;
 }
 
+uint32_t TSCSIDevice::VolumeSizeAt(uint32_t Lba) {
+  alignas(4) std::array<uint8_t, BlockBytes> sector{};
+  return Read10(Lba, 1, sector) && IsIsoDescriptor(sector) ? Le32At(sector, 80) : 0;
+}
+
 uint32_t TSCSIDevice::ReadVolumeSize() {
   alignas(4) std::array<uint8_t, BlockBytes> sector{};
   for (uint32_t lba = 32; lba >= 16; --lba) {
@@ -210,11 +232,59 @@ uint32_t TSCSIDevice::ReadVolumeSize() {
   return 0;
 }
 
+uint32_t TSCSIDevice::RecordedBlocks() {
+  uint32_t lastLba = 0, blockLength = 0;
+  if (!ReadCapacity(lastLba, blockLength) || lastLba >= 0x7F000001)
+    return 0;
+  return lastLba + 1;
+}
+
+bool TSCSIDevice::TrackExtent(uint32_t Track, uint32_t& Start, uint32_t& Size) {
+  Start = Size = 0;
+  if (ReadTrackInformation(Track)) {
+    Start = TrackStart();
+    Size = TrackSize();
+    return true;
+  }
+  // Read-only drives need not have READ TRACK INFORMATION; the table of
+  // contents has the start of every track of the complete sessions.
+  if (Track == 0 || Track >= LeadOutTrack)
+    return false;
+  alignas(4) std::array<uint8_t, TocPairLength> toc{};
+  if (!ReadTocPmaAtip(0, toc, static_cast<uint8_t>(Track), false, 0))
+    return false;
+  const std::span<const uint8_t> reply(toc);
+  const uint32_t start = Be32At(reply, 8);
+  const uint32_t end = Be32At(reply, 16);
+  if (Be16At(reply, 0) + 2u < TocPairLength || toc[6] != Track || end <= start)
+    return false;
+  Start = start;
+  Size = end - start;
+  if (toc[14] == LeadOutTrack)
+    return true;
+  // The next track starts the next session (sessions and tracks correspond
+  // one to one), after what closing this one left on the disc.
+  if (IsDvdKind(MediaKind())) {
+    // Borders differ by drive and medium; the session's volume ends where
+    // its data ends.
+    const uint32_t volumeEnd = VolumeSizeAt(start + 16);
+    if (volumeEnd > start && volumeEnd <= end)
+      Size = std::min(Size, (volumeEnd - start + DvdEccBlock - 1) / DvdEccBlock * DvdEccBlock);
+  } else {
+    const uint32_t gap = CdSessionGap(Track);
+    Size -= Size > gap ? gap : std::min(Size, CdPreGap);
+  }
+  return true;
+}
+
 uint32_t TSCSIDevice::UsedSpace() {
   uint8_t track = 0;
   const uint8_t kind = SpacePreamble(track);
   if (IsDvdKind(kind)) {
-    if (!ReadTrackInformation(track) || TrackSize() == NoValue)
+    // A read-only drive may lack READ TRACK INFORMATION.
+    if (!ReadTrackInformation(track))
+      return RecordedBlocks();
+    if (TrackSize() == NoValue)
       return 0;
     if (kind == MediaDvdRwRestricted || kind == MediaDvdRwSequential) {
       uint32_t capacity = 0, blockLength = 0;
@@ -224,7 +294,9 @@ uint32_t TSCSIDevice::UsedSpace() {
     }
     if (kind == MediaDvdRam || kind == MediaDvdPlusRw)
       return ReadVolumeSize();
-    return TrackNextWritable();
+    // A closed track (a closed or pressed disc) has no next writable
+    // address (NWA_V, byte 7 bit 0): the disc is as full as it is recorded.
+    return (TrackInfo[7] & 0x01) != 0 ? TrackNextWritable() : RecordedBlocks();
   }
   const uint16_t sessions = SessionCount();
   if (ReadTrackInformation(sessions + 1u)) {
@@ -281,7 +353,7 @@ uint32_t TSCSIDevice::DiscSize() {
   uint32_t size = 0;
   if (IsDvdKind(kind)) {
     if (!ReadTrackInformation(track))
-      return 0;
+      return RecordedBlocks();
     uint32_t capacity = 0, blockLength = 0;
     const uint32_t free = TrackFreeBlocks(), next = TrackNextWritable();
     if ((kind == MediaDvdRam || kind == MediaDvdRwRestricted || kind == MediaDvdPlusRw) &&
@@ -289,6 +361,10 @@ uint32_t TSCSIDevice::DiscSize() {
       size = capacity;
     else
       size = free + next;
+    // Nothing left to write and no next address: a closed or pressed disc
+    // is the size it is recorded.
+    if (size == 0)
+      size = RecordedBlocks();
   } else {
     const uint16_t sessions = SessionCount();
     uint32_t capacity = 0, blockLength = 0;
@@ -310,6 +386,10 @@ uint32_t TSCSIDevice::DiscSize() {
       if (ReadTrackInformation(unknown ? sessions + 1u : sessions))
         size = TrackFreeBlocks() + TrackStart();
     }
+    // A pressed CD (no ATIP) in a drive that has neither READ FORMAT
+    // CAPACITIES nor READ TRACK INFORMATION.
+    if (size == 0)
+      size = RecordedBlocks();
   }
   return size == NoValue ? UsedSpace() : size;
 }

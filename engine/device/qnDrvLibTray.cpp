@@ -7,6 +7,8 @@
 #include <algorithm>
 
 #include "engine/runtime/Clock.h"
+#include "platform/Drives.h"
+#include "platform/Mounts.h"
 
 namespace qnzb {
 
@@ -84,7 +86,22 @@ bool TSCSIDevice::LoadMedium() {
   return ok;
 }
 
+std::string TSCSIDevice::DiscMountPoint() {
+  const char letter = DriveLetter();
+  if (letter < 'A' || letter > 'Z')
+    return {};
+  const std::vector<std::string> points = platform::MountPointsOf(platform::DriveDevicePath(letter));
+  return points.empty() ? std::string() : points.front();
+}
+
 bool TSCSIDevice::EjectMedium() {
+  // The drive would take the disc away from a file system the system still
+  // uses (the system's own eject refuses that too).
+  if (const std::string mounted = DiscMountPoint(); !mounted.empty()) {
+    LastErrorText = "the disc is mounted at " + mounted + ": unmount it first";
+    SendDebugMessage(">>> EJECT MEDIUM COMMAND FAILED.", 0);
+    return false;
+  }
   // Whatever the drive still holds goes to the disc first; the tray may have
   // been locked by a job.
   SynchronizeCache(300000, false);

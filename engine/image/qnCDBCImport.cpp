@@ -422,13 +422,12 @@ bool TQNZBurner::ImportPreviousSession(int8_t Session, TDEntry* Into) {
     return false;
   SendDebugMessage(StatusPrefix + Format(msgImportingSession, session), mtProgress);
 
-  if (!ReadTrackInformation(static_cast<uint32_t>(session))) {
+  // Imported files may lie in earlier sessions, never past this one's track.
+  uint32_t start = 0, size = 0;
+  if (!TrackExtent(static_cast<uint32_t>(session), start, size)) {
     SendDebugMessage(StatusPrefix + std::string(msgImportError) + Format(" # %d", session), mtError);
     return false;
   }
-  const uint32_t start = TrackStart();
-  // Imported files may lie in earlier sessions, never past this one's track.
-  const uint32_t size = TrackSize();
   uint64_t discEnd = static_cast<uint64_t>(start) + size;
   if (size == 0 || size == 0xFFFFFFFFu || discEnd > DiscSectorsCap)
     discEnd = std::max<uint64_t>(DiscSectorsCap, start);

@@ -171,6 +171,43 @@ TEST_F(CapabilitiesTest, PageLayoutsGiveTheSameBitsAndSpeeds) {
   }
 }
 
+// Some ATAPI drives refuse the default values: the current ones tell the
+// same. Only a drive that writes gets the stand-in write speed.
+TEST_F(CapabilitiesTest, CurrentValuesStandInForDefaultsAndReadersWriteNothing) {
+  const uint32_t reads = CapReadCDR | CapReadCDRW | CapReadMode2Form | CapReadDVD | CapReadDVDR | CapReadDVDRW |
+                         CapReadDVDRAM;
+  const uint32_t writes = CapWriteCDR | CapWriteCDRW | CapWriteTest | CapWriteDVDR | CapWriteDVDRW | CapWriteDVDRAM;
+  TPage2A reader;
+  reader.Read = 0x3F;
+  reader.MaxRead = 8467;
+  const struct {
+    const char* What;
+    bool Defaults;
+    TPage2A Page;
+    uint32_t Bits;
+    uint16_t MaxWrite, CurrentWrite;
+  } rows[] = {
+      {"a writer refusing the default values", false, CdDvdWriter(), reads | writes | CapUnderrunProtection, 7056,
+       5645},
+      {"a reader", true, reader, reads, 0, 0},
+      {"a reader refusing the default values", false, reader, reads, 0, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.What);
+    TScriptedDrive drive;
+    if (row.Defaults)
+      drive.Defaults = row.Page;
+    drive.Current = row.Page;
+    Use(drive);
+    ASSERT_TRUE(device.ReadCapabilities());
+    EXPECT_EQ(device.Capabilities, row.Bits);
+    EXPECT_EQ(device.DeviceMaxWriteSpeed, row.MaxWrite);
+    EXPECT_EQ(device.DeviceMaxReadSpeed, 8467);
+    EXPECT_EQ(device.MaxWriteSpeed(), row.MaxWrite);
+    EXPECT_EQ(device.CurrentWriteSpeed(), row.CurrentWrite);
+  }
+}
+
 TEST_F(CapabilitiesTest, ADriveWithoutPage2AHasNothing) {
   TScriptedDrive drive;  // refuses every MODE SENSE
   drive.Features = {{0x2A, 0x2A, 0x01}, {0x2F, 0x2F, 0x01}};

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/device/qnConst.h"
 #include "engine/device/qnDrvLib.h"
 #include "engine/device/qnSPTI.h"
+#include "FakeAspiManager.h"
 #include "TransportFixture.h"
 #include "vdrive/Recorder.h"
 
@@ -85,10 +87,14 @@ TEST_F(DeviceList, LinesOfThePassThroughDrives) {
   TScriptedDrive worm(0x04, "WRITE ONCE");
   TScriptedDrive qualified(0x25, "NOT CONNECTED");
   TScriptedDrive disk(0x00, "HARD DISK");
+  TScriptedDrive tape(0x01, "TAPE");
+  TScriptedDrive vendor(0x85, "VENDOR QUALIFIER");
   ASSERT_TRUE(platform::AttachSimulatedDrive('E', Attached(&recorder, 1, 0, 0)));
   ASSERT_TRUE(platform::AttachSimulatedDrive('F', Attached(&worm)));
   ASSERT_TRUE(platform::AttachSimulatedDrive('G', Attached(&qualified)));
   ASSERT_TRUE(platform::AttachSimulatedDrive('H', Attached(&disk)));
+  ASSERT_TRUE(platform::AttachSimulatedDrive('I', Attached(&tape)));
+  ASSERT_TRUE(platform::AttachSimulatedDrive('J', Attached(&vendor)));
 
   device_.DoDebug = true;
   ASSERT_TRUE(device_.InitializeTransport(true, ""));
@@ -254,7 +260,52 @@ TEST_F(DeviceList, QuirksFollowTheIdentity) {
   }
 }
 
+// A manager's answers to the host adapter query, adapter by adapter (-1: the
+// query fails), over one drive at target 0, unit 0 of every adapter.
+TEST(DeviceListScan, TheFirstAdapterCountHoldsForTheWholeScan) {
+  const test::TScopedEnv noDrives("QNZB_DRIVES", std::string());
+  const struct {
+    const char* What;
+    std::vector<int> Counts;
+    size_t Listed;
+  } rows[] = {
+      {"0 adapters reported: 0 to 6 are scanned", {0}, 7},
+      {"a query failing in the middle", {3, -1, 3}, 3},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.What);
+    test::TFakeAspiManager manager;
+    manager.HostAdapter = [&row](SRB_HAInquiry& query) {
+      const int count = query.SRB_HaId < row.Counts.size() ? row.Counts[query.SRB_HaId] : -1;
+      query.SRB_Status = count < 0 ? SS_INVALID_HA : SS_COMP;
+      query.HA_Count = static_cast<uint8_t>(std::max(count, 0));
+    };
+    manager.Respond = [](SRB_ExecSCSICmd& r) {
+      if (r.CDBByte[0] != 0x12 || r.SRB_Target != 0 || r.SRB_Lun != 0)
+        return test::Complete(r, SS_NO_DEVICE);
+      std::fill_n(r.SRB_BufPointer, r.SRB_BufLen, uint8_t{' '});
+      r.SRB_BufPointer[0] = DTYPE_CDROM;
+      test::Complete(r, SS_COMP);
+    };
+    const TSCSIDevice device(nullptr);
+    ASSERT_EQ(device.DeviceList.size(), row.Listed);
+    EXPECT_EQ(device.DeviceList.back().substr(0, 6), std::to_string(row.Listed - 1) + ":0:0,");
+    EXPECT_EQ(device.AdapterLimit, static_cast<int8_t>(row.Listed));
+  }
+}
+
 #ifdef QNZB_BIN_DIR
+
+// The pass-through scan takes any node that answers INQUIRY: with none that
+// is a drive, the virtual recorder's library still gives one.
+TEST_F(DeviceList, NodesThatAreNoDrivesLeaveTheLibrary) {
+  TScriptedDrive disk(0x00, "HARD DISK");
+  ASSERT_TRUE(platform::AttachSimulatedDrive('E', Attached(&disk)));
+  ASSERT_TRUE(device_.InitializeTransport(true, std::string(QNZB_BIN_DIR) + "/WNASPI32.DLL"));
+  EXPECT_EQ(Transport().Name, AspiTransportName);
+  EXPECT_EQ(device_.DeviceList, std::vector<std::string>{"0:0:0,V: QNZB    VIRTUAL RECORDER1.00"});
+  EXPECT_TRUE(Transport().SavedPreference);
+}
 
 TEST_F(DeviceList, TheVirtualRecordersLibrary) {
   const std::string manager = std::string(QNZB_BIN_DIR) + "/WNASPI32.DLL";

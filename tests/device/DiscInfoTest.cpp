@@ -92,6 +92,42 @@ TEST_F(DiscInfoTest, FailingReadCapacityFallsBackToTrackInformation) {
   EXPECT_EQ(device.SessionCount(), 1);
 }
 
+// Drives without READ TRACK INFORMATION (and without READ DISC INFORMATION)
+// find the sessions in the table of contents, at the same starts and with
+// the same sizes; the first session's size ends before the gap closing it
+// left, the last one's at the lead-out.
+TEST_F(DiscInfoTest, SessionsOfADriveWithoutTrackInformation) {
+  for (const char* medium : {"cd-r", "dvd-r", "dvd+r"}) {
+    SCOPED_TRACE(medium);
+    Use(vdrive::DriveConfig{});
+    Insert(medium);
+    RecordSession(0, 1000, 0x11, false, true);
+    ASSERT_TRUE(device.ReadTrackInformation(2));
+    RecordSession(device.TrackNextWritable(), 200, 0x22, false, true);
+    uint32_t told[2][2] = {};
+    for (uint32_t track = 1; track <= 2; ++track)
+      ASSERT_TRUE(device.TrackExtent(track, told[track - 1][0], told[track - 1][1]));
+    ASSERT_GT(told[1][0], told[0][0] + told[0][1]);
+
+    for (const bool discInformation : {true, false}) {
+      vdrive::DriveConfig lacking;
+      lacking.Drive.ReadTrackInformation = false;
+      lacking.Drive.ReadDiscInformation = discInformation;
+      Use(lacking);
+      EXPECT_EQ(device.SessionCount(), 2);
+      for (uint32_t track = 1; track <= 2; ++track) {
+        uint32_t start = 0, size = 0;
+        EXPECT_TRUE(device.TrackExtent(track, start, size));
+        EXPECT_EQ(start, told[track - 1][0]) << "track " << track;
+        EXPECT_EQ(size, told[track - 1][1]) << "track " << track;
+      }
+      uint32_t start = 1, size = 1;
+      EXPECT_FALSE(device.TrackExtent(3, start, size));
+      EXPECT_EQ(start + size, 0u);
+    }
+  }
+}
+
 TEST_F(DiscInfoTest, DvdSpace) {
   Insert("dvd+r");
   EXPECT_EQ(device.UsedSpace(), 0u);

@@ -38,6 +38,13 @@ uint32_t TFakeAspiManager::Dispatch(void* request) {
       self->Respond(*r);
       return self->Asynchronous ? SS_PENDING : r->SRB_Status;
     }
+    case SC_HA_INQUIRY: {
+      auto* q = static_cast<SRB_HAInquiry*>(request);
+      if (!self->HostAdapter)
+        break;
+      self->HostAdapter(*q);
+      return q->SRB_Status;
+    }
     case SC_ABORT_SRB: {
       auto* a = static_cast<SRB_Abort*>(request);
       self->Aborts.push_back({*a, TickCount()});
@@ -45,9 +52,10 @@ uint32_t TFakeAspiManager::Dispatch(void* request) {
       return SS_COMP;
     }
     default:
-      header[1] = SS_INVALID_HA;
-      return SS_INVALID_HA;
+      break;
   }
+  header[1] = SS_INVALID_HA;
+  return SS_INVALID_HA;
 }
 
 void Complete(SRB_ExecSCSICmd& r, uint8_t status, uint8_t haStat, uint8_t targStat) {

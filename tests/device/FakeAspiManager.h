@@ -3,8 +3,8 @@
 // lifetime of a test. Every SC_EXEC_SCSI_CMD is recorded (the block as it
 // reached the manager, the bytes of a data-out buffer, the clock's time) and
 // handed to Respond, which completes it or leaves it pending. Host adapter
-// queries are refused, so a component built while it is installed lists no
-// device.
+// queries go to HostAdapter; without it they are refused, so a component
+// built while it is installed lists no device.
 
 #include <cstdint>
 #include <functional>
@@ -37,6 +37,8 @@ public:
   // Respond completes requests on threads of its own: the manager answers
   // SS_PENDING and never reads the request again (the thread signals).
   bool Asynchronous = false;
+  // Answers SC_HA_INQUIRY (sets SRB_Status and HA_Count); empty: refused.
+  std::function<void(SRB_HAInquiry&)> HostAdapter;
 
   std::vector<TSent> Sent;
   std::vector<TAbort> Aborts;

@@ -84,15 +84,24 @@ protected:
   }
 
   // Writes `blocks` sectors of `fill` at lba and closes the session; with
-  // `finalize` no further session may follow.
-  void RecordSession(uint32_t lba, uint32_t blocks, uint8_t fill, bool finalize = false) {
+  // `finalize` no further session may follow. With `volume` the sector at
+  // lba + 16 is a primary volume descriptor whose volume ends with the
+  // session (at lba + blocks, as the volume of a later session does).
+  void RecordSession(uint32_t lba, uint32_t blocks, uint8_t fill, bool finalize = false, bool volume = false) {
     // The page's multi-session field decides whether a next session may follow.
     device.FinalizeDisc = finalize;
     device.SetWriteParameters(false, false, device.MediaKind());
     device.FinalizeDisc = false;
-    std::vector<uint8_t> data(2048u * 16u, fill);
     for (uint32_t done = 0; done < blocks;) {
       const uint32_t n = std::min<uint32_t>(16, blocks - done);
+      std::vector<uint8_t> data(2048u * 16u, fill);
+      if (volume && done == 16) {
+        const uint32_t end = lba + blocks;
+        data[0] = 1;
+        std::copy_n("CD001", 5, data.begin() + 1);
+        for (size_t i = 0; i < 4; ++i)
+          data[80 + i] = static_cast<uint8_t>(end >> (8 * i));
+      }
       ASSERT_TRUE(device.Write10(lba + done, static_cast<uint16_t>(n), 0x50,
                                  std::span<const uint8_t>(data.data(), n * 2048u)))
           << device.LastErrorText;

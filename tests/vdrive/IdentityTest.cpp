@@ -281,6 +281,31 @@ TEST(GetConfiguration, ReportsTheCurrentProfileAndTheWritingFeatures) {
   EXPECT_SENSE(noPlusWrite.GetConfiguration(3, 0), sense::InvalidFieldInCdb) << "RT 11b is reserved";
 }
 
+// A read-only drive knows every disc as a pressed one of its class and
+// announces no writing and no write speed.
+TEST(ReadOnlyDrive, PresentsPressedDiscsAndNoWriting) {
+  const struct {
+    const char* Medium;
+    uint16_t Profile;
+  } rows[] = {{"dvd-r", 0x0010}, {"dvd+rw-formatted", 0x0010}, {"cd-r", 0x0008}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Medium);
+    Harness h(WithIdentity([](Identity& id) { id.ReadOnly = true; }));
+    h.Insert(row.Medium);
+    Result all = h.GetConfiguration(0, 0);
+    EXPECT_EQ(all.U16(6), row.Profile);
+    EXPECT_EQ(all.At(11), 8) << "profiles DVD-ROM and CD-ROM only";
+    EXPECT_EQ(all.U16(12), 0x0010);
+    EXPECT_EQ(all.U16(16), 0x0008);
+    EXPECT_EQ(h.GetConfiguration(2, 0x002F, 114).U32(0), 4u) << "no DVD-R writing feature";
+    const std::vector<uint8_t> page = CapabilitiesOf(h);
+    EXPECT_EQ(page[3], 0) << "writes nothing";
+    EXPECT_EQ(page[18] << 8 | page[19], 0) << "maximum write speed";
+    EXPECT_EQ(page[20] << 8 | page[21], 0) << "current write speed";
+    EXPECT_EQ(page[30] << 8 | page[31], 0) << "write speed descriptors";
+  }
+}
+
 TEST(RequestSense, ReportsTheStateOfTheDrive) {
   Harness h;
   Result ready = h.RequestSense();

@@ -100,6 +100,42 @@ TEST(Refusals, RealDriveRefusalsGetTheSameSense) {
   }
 }
 
+// Drives configured without a command refuse it as real drives lacking it
+// do.
+TEST(Refusals, ADriveWithoutACommandRefusesIt) {
+  const auto In = ScsiDirection::In;
+  const auto Out = ScsiDirection::Out;
+  const struct {
+    const char* What;
+    void (*Edit)(Identity&);
+    std::vector<uint8_t> Cdb;
+    ScsiDirection Direction;
+    size_t DataLength;
+    SenseCode Expected;
+  } rows[] = {
+      {"READ TRACK INFORMATION", [](Identity& id) { id.ReadTrackInformation = false; },
+       {0x52, 0x01, 0, 0, 0, 1, 0, 0, 48, 0}, In, 48, sense::InvalidCommandOperationCode},
+      {"READ DISC INFORMATION", [](Identity& id) { id.ReadDiscInformation = false; },
+       {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}, In, 34, sense::InvalidCommandOperationCode},
+      {"default values of page 2Ah", [](Identity& id) { id.DefaultPages = false; },
+       {0x5A, 0, 0xAA, 0, 0, 0, 0, 0, 255, 0}, In, 255, sense::InvalidFieldInCdb},
+      {"WRITE on a read-only drive", [](Identity& id) { id.ReadOnly = true; }, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Out,
+       2048, sense::InvalidCommandOperationCode},
+      {"page 05h of a read-only drive", [](Identity& id) { id.ReadOnly = true; },
+       {0x5A, 0, 0x05, 0, 0, 0, 0, 0, 255, 0}, In, 255, sense::InvalidFieldInCdb},
+      {"ATIP in a read-only drive", [](Identity& id) { id.ReadOnly = true; }, {0x43, 0x02, 0x04, 0, 0, 0, 0, 0, 28, 0},
+       In, 28, sense::InvalidFieldInCdb},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.What);
+    DriveState lacking;
+    row.Edit(lacking.Config.Drive);
+    Harness h(lacking);
+    h.Insert("cd-rw");
+    EXPECT_SENSE(h.Run(row.Cdb, row.Direction, std::vector<uint8_t>(row.DataLength, 0)), row.Expected);
+  }
+}
+
 TEST(Refusals, FieldPointersNameTheBadField) {
   Harness h;
   h.Insert("cd-rw");
