@@ -13,8 +13,8 @@
 #include <functional>
 #include <optional>
 
-#include "engine/device/SimulatedDevice.h"
 #include "platform/Drives.h"
+#include "platform/SimulatedDevice.h"
 
 namespace qnzb::platform {
 

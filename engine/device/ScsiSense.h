@@ -1,8 +1,9 @@
 #pragma once
-// SCSI status bytes and sense data as SPC-3 defines them: the sense keys, the
-// additional sense codes the drives and the engine deal in, and the
-// fixed-format sense data (response code 70h/71h) with its encoder and
-// decoder. Key, ASC and ASCQ stay separate fields everywhere.
+// Sense data as SPC-3 defines it: the sense keys, the additional sense codes
+// the drives and the engine deal in, and the fixed-format sense data
+// (response code 70h/71h) with its encoder and decoder. Key, ASC and ASCQ
+// stay separate fields everywhere. The status bytes are in
+// platform/ScsiStatus.h.
 //
 // Shared with the virtual recorder, which includes nothing else of the engine:
 // keep it free of engine dependencies.
@@ -12,14 +13,9 @@
 #include <optional>
 #include <span>
 
-namespace qnzb {
+#include "platform/ScsiStatus.h"
 
-// SCSI status byte of a completed command (SRB_TargStat).
-inline constexpr uint8_t ScsiStatusGood = 0x00;
-inline constexpr uint8_t ScsiStatusCheckCondition = 0x02;
-inline constexpr uint8_t ScsiStatusBusy = 0x08;
-inline constexpr uint8_t ScsiStatusReservationConflict = 0x18;
-inline constexpr uint8_t ScsiStatusTaskSetFull = 0x28;
+namespace qnzb {
 
 // Sense keys (byte 2, bits 0-3).
 inline constexpr uint8_t SenseKeyNoSense = 0x00;

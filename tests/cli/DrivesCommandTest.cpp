@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "cli/CliFixture.h"
-#include "engine/device/SimulatedDevice.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 
 namespace qnzb::test {
 namespace {

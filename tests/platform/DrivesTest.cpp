@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/device/SimulatedDevice.h"
 #include "platform/Drives.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 #include "PlatformTestSupport.h"
 #include "support/SimulatedDrive.h"
 #include "support/TempDir.h"

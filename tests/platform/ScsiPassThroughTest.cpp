@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/device/ScsiSense.h"
-#include "engine/device/SimulatedDevice.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 #include "PlatformTestSupport.h"
 #include "support/SimulatedDrive.h"
 #include "support/TempDir.h"
