@@ -67,16 +67,17 @@ TEST_F(DrivesCommand, ListsEveryDriveLine) {
             "1:0:0,F: VENDOR02PRODUCT TWO     2.20\n"
             "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
 
-  // Every run starts from a fresh scan: a drive gone is gone from the list.
+  // Every run starts from a fresh scan: a drive gone is gone from the list,
+  // and the adapters are numbered again.
   platform::DetachSimulatedDrive('F');
   run = Run({"drives"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
             "0:0:0,E: VENDOR01PRODUCT ONE     1.10\n"
-            "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+            "1:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
   run = Run({"drives", "--drive", "1"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+  EXPECT_EQ(run.out, "1:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
 }
 
 TEST_F(DrivesCommand, BadDriveChoices) {

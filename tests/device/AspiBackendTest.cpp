@@ -63,7 +63,7 @@ TEST_F(AspiBackend, ReinitializeRescansThePassThroughBackEnd) {
   EXPECT_TRUE(ReinitializeTransport());
   EXPECT_TRUE(Transport().Initialized);
   EXPECT_EQ(Transport().Name, SptiTransportName);
-  EXPECT_EQ(SptiDriveTable().AdapterCount, 4);
+  EXPECT_EQ(SptiDriveTable().AdapterCount, 2);  // hosts 0 and 3 as adapters 0 and 1
   EXPECT_TRUE(SptiDriveTable().Drives[5].Present);
 }
 

@@ -37,6 +37,9 @@ public:
   // Respond completes requests on threads of its own: the manager answers
   // SS_PENDING and never reads the request again (the thread signals).
   bool Asynchronous = false;
+  // What an SC_ABORT_SRB answers: SS_COMP takes the request back; anything
+  // else refuses, as a manager does for a request already running.
+  uint8_t AbortAnswer = SS_COMP;
 
   std::vector<TSent> Sent;
   std::vector<TAbort> Aborts;
