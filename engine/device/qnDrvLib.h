@@ -289,7 +289,8 @@ public:
   // returns whether the drive took the command. Started: Erasing is true
   // until OnEraseDone (on the main thread, WithError false) after the drive
   // became ready again. Refused by the drive: OnEraseDone(WithError true) at
-  // once. Not ready within 30 s: false without an event.
+  // once. Not ready within 30 s, or a drive that can't be written
+  // (DriveWritable, the reason in LastErrorText): false without an event.
   bool StartErase(uint8_t BlankType);
   // Percent done of the running erase; 0 when none runs.
   [[nodiscard]] int32_t EraseProgress() const;

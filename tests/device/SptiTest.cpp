@@ -10,6 +10,7 @@
 
 #include "engine/device/qnDrvLib.h"
 #include "engine/device/qnSPTI.h"
+#include "engine/image/qnCDBC.h"
 #include "platform/Drives.h"
 #include "support/FakeNodes.h"
 #include "TransportFixture.h"
@@ -331,7 +332,7 @@ protected:
   }
 
   test::TFakeNodes nodes_{dir_};
-  TSCSIDevice device_{nullptr};
+  TQNZBurner device_{nullptr};
 };
 
 TEST_F(SptiNodes, EveryHostNumberGivesASelectableLine) {
@@ -370,17 +371,17 @@ TEST_F(SptiNodes, CommandsReachSgIoWithTheirOwnTimeOut) {
   Start();
   const struct {
     const char* Name;
-    std::function<bool(TSCSIDevice&)> Call;
+    std::function<bool(TQNZBurner&)> Call;
     uint8_t Opcode;
     uint32_t TimeoutMs;
   } rows[] = {
-      {"TestUnitReady 5000, raised", [](TSCSIDevice& d) { return d.TestUnitReady(5000); }, 0x00, 10000},
-      {"TestUnitReady 10500, rounded up", [](TSCSIDevice& d) { return d.TestUnitReady(10500); }, 0x00, 11000},
-      {"Write10", [](TSCSIDevice& d) { return d.Write10(0, 1, 0x50, std::vector<uint8_t>(2048)); }, 0x2A, 120000},
-      {"CloseTrackSession", [](TSCSIDevice& d) { return d.CloseTrackSession(true, false, false); }, 0x5B, 180000},
-      {"SendOpcInformation", [](TSCSIDevice& d) { return d.SendOpcInformation(); }, 0x54, 150000},
-      {"Blank", [](TSCSIDevice& d) { return d.Blank(1); }, 0xA1, 4800000},
-      {"ReadTrackInformation", [](TSCSIDevice& d) { return d.ReadTrackInformation(1); }, 0x52, 60000},
+      {"TestUnitReady 5000, raised", [](TQNZBurner& d) { return d.TestUnitReady(5000); }, 0x00, 10000},
+      {"TestUnitReady 10500, rounded up", [](TQNZBurner& d) { return d.TestUnitReady(10500); }, 0x00, 11000},
+      {"Write10", [](TQNZBurner& d) { return d.Write10(0, 1, 0x50, std::vector<uint8_t>(2048)); }, 0x2A, 120000},
+      {"CloseTrackSession", [](TQNZBurner& d) { return d.CloseTrackSession(true, false, false); }, 0x5B, 180000},
+      {"SendOpcInformation", [](TQNZBurner& d) { return d.SendOpcInformation(); }, 0x54, 150000},
+      {"Blank", [](TQNZBurner& d) { return d.Blank(1); }, 0xA1, 4800000},
+      {"ReadTrackInformation", [](TQNZBurner& d) { return d.ReadTrackInformation(1); }, 0x52, 60000},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -470,6 +471,38 @@ TEST_F(SptiNodes, ShortRepliesLeaveNothingBehind) {
   EXPECT_EQ(length, 0u);
   node.ShortBy = 0;
   EXPECT_TRUE(device_.ReadCapacity(lba, length));
+}
+
+TEST_F(SptiNodes, ADriveOpenedReadOnlyIsRefusedWritesAndErases) {
+  TScriptedDrive drive;
+  test::TFakeNodes::TNode& node = nodes_.Add('D', &drive, At(0));
+  node.ReadWriteError = EACCES;
+  Start();
+  const std::string reason = "NO WRITE ACCESS TO " + node.Path;
+  std::string why;
+  EXPECT_FALSE(device_.DriveWritable(why));
+  EXPECT_EQ(why, reason);
+
+  // A write that reaches the system anyway fails at once with the reason.
+  node.IoctlError = EPERM;
+  EXPECT_FALSE(device_.Write10(0, 1, 0x50, std::vector<uint8_t>(2048)));
+  EXPECT_EQ(device_.LastErrorText, reason);
+  EXPECT_TRUE(device_.TransportFailed);
+  node.IoctlError = 0;
+
+  // Jobs are refused before anything is sent.
+  nodes_.Seen.clear();
+  EXPECT_FALSE(device_.StartErase(1));
+  EXPECT_EQ(device_.LastErrorText, reason);
+  std::vector<std::string> done;
+  device_.OnWriteDone = [&](TObject*, const std::string& message) { done.push_back(message); };
+  EXPECT_FALSE(device_.BurnImageFile(dir_.write("image.iso", std::string(4096, 'x'))));
+  EXPECT_EQ(done, std::vector<std::string>{"WRITER ERROR [" + reason + "]"});
+  EXPECT_TRUE(nodes_.Seen.empty());
+
+  // Write access granted later (the user joined the group): known at once.
+  node.ReadWriteError = 0;
+  EXPECT_TRUE(device_.DriveWritable(why)) << why;
 }
 
 TEST_F(SptiNodes, SkippedDrivesAreNamedWithTheReason) {
