@@ -23,11 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/device/SimulatedDevice.h"
 #include "engine/device/Transport.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Thread.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 #include "vdrive/Media.h"
 #include "vdrive/Recorder.h"
 

@@ -105,6 +105,12 @@ bool ImportableSession(TQNZBurner& burner, int8_t& session, bool fromCommandLine
 // to import to `options`; false, after reporting why, when the burn can't go
 // on. Sets the speeds last, saying which write speed the drive took.
 bool ApplyBurnFlags(TQNZBurner& burner, const TBurnFlags& flags, TCliContext& context, TAppOptions* options) {
+  // A drive opened read-only refuses every write: no use preparing a burn.
+  std::string why;
+  if (!burner.DriveWritable(why)) {
+    context.Error("this drive can't be written: " + why);
+    return false;
+  }
   if (flags.TestWrite || flags.NoTestWrite)
     burner.TestWrite = flags.TestWrite;
   if (flags.CloseDisc || flags.NoCloseDisc)

@@ -24,8 +24,10 @@ namespace qnzb::cli {
 class TCliContext;
 
 struct TDeviceFlags {
-  bool Virtual = false;        // --virtual: the virtual recorder even when a real drive exists
-  std::optional<int> Drive;    // --drive N: line N of the device list, counted from 0
+  bool Virtual = false;  // --virtual: the virtual recorder even when a real drive exists
+  // --drive N: line N of the device list, counted from 0; or --drive NODE:
+  // the line of the drive on that device node ("/dev/sr1").
+  std::optional<std::string> Drive;
 };
 
 // Adds --virtual and --drive to a subcommand, parsed into `flags` (which must
@@ -58,12 +60,19 @@ public:
   TTransportSession& operator=(const TTransportSession&) = delete;
 };
 
-// Starts the transport and fills the component's device list. False, after
-// reporting why, when no back end could be started or no drive was found.
+// Starts the transport and fills the component's device list. Each CD/DVD
+// drive the scan had to skip is named as a warning with the reason ("drive
+// D: (/dev/sr0) skipped: permission denied on /dev/sr0: join group cdrom").
+// False, after reporting why, when no back end could be started or no drive
+// was found.
 [[nodiscard]] bool StartDevices(TQNZBurner& burner, const TDeviceFlags& flags, TCliContext& context);
-// Selects line --drive (default 0). False, after reporting why, when there is
-// no such line or the drive refuses to be selected.
+// Selects the --drive line (default 0). False, after reporting why, when
+// there is no such line or the drive refuses to be selected.
 [[nodiscard]] bool SelectChosenDevice(TQNZBurner& burner, const TDeviceFlags& flags, TCliContext& context);
+// A device list line as `drives` shows it: the line, then for a drive on a
+// device node the node and the system's SCSI host ("  /dev/sr0 (host 10)",
+// ", read-only" when it could be opened only so).
+[[nodiscard]] std::string ShownDeviceLine(const std::string& line);
 
 // The common frame of a drive subcommand: a fresh transport, a component
 // logging to `context`, the chosen drive selected; then `job`, whose result

@@ -1,5 +1,7 @@
 // drives: the device list, one line per CD/DVD drive as the main window's
-// drive list shows it ("H:T:U,X: " + vendor, product and revision).
+// drive list shows it ("H:T:U,X: " + vendor, product and revision), with the
+// device node and SCSI host of a real drive; the drives the scan skipped are
+// named with the reason on the error stream.
 
 #include <CLI/CLI.hpp>
 
@@ -24,11 +26,11 @@ int RunDrives(TCliContext& context, const TDeviceFlags& flags) {
   if (flags.Drive) {
     if (!SelectChosenDevice(burner, flags, context))
       return ExitFailure;
-    context.Result(burner.SelectedId);
+    context.Result(ShownDeviceLine(burner.SelectedId));
     return 0;
   }
   for (const std::string& line : burner.DeviceList)
-    context.Result(line);
+    context.Result(ShownDeviceLine(line));
   return 0;
 }
 
@@ -36,7 +38,8 @@ int RunDrives(TCliContext& context, const TDeviceFlags& flags) {
 
 void AddDrivesCommand(CLI::App& app, TCliContext& context) {
   auto flags = std::make_shared<TDeviceFlags>();
-  CLI::App* command = app.add_subcommand("drives", "List the CD/DVD drives (with --drive N: check and show line N)");
+  CLI::App* command =
+      app.add_subcommand("drives", "List the CD/DVD drives (with --drive N or NODE: check and show that one)");
   AddDeviceFlags(*command, *flags);
   command->callback([flags, &context] { context.ExitCode = RunDrives(context, *flags); });
 }

@@ -28,6 +28,11 @@ struct TEraseOptions {
 };
 
 int Erase(TQNZBurner& burner, const TEraseOptions& options, TCliContext& context) {
+  std::string why;
+  if (!burner.DriveWritable(why)) {
+    context.Error("this drive can't erase: " + why);
+    return ExitFailure;
+  }
   const uint8_t kind = burner.MediaKind();
   // A quick erase of DVD-RAM only rewrites its start, whatever the drive
   // says about erasing.

@@ -6,6 +6,8 @@
 // given path while that path exists. A letter attached to a simulated device
 // (ScsiPassThrough.h) is a CD-ROM drive whatever the map says.
 //
+// Failures say why through LastDriveError, as GetLastError does on Windows.
+//
 // Threading: all calls are safe from any thread. The drive map is read afresh
 // on every call, so a changed QNZB_DRIVES takes effect at once.
 
@@ -40,5 +42,40 @@ inline constexpr TDriveHandle InvalidDriveHandle = -1;
 bool CloseDrive(TDriveHandle handle);
 // Drive handles open at this moment, all letters together.
 [[nodiscard]] size_t OpenDriveHandleCount();
+// True for a handle the read-write open was refused for, so that it was
+// opened read-only: commands that change the medium or the drive's settings
+// fail on it (TDriveFault::ReadOnly). False for other handles and bad ones.
+[[nodiscard]] bool DriveOpenedReadOnly(TDriveHandle handle);
+
+// ---- Why a drive call failed ----
+
+enum class TDriveFault : uint8_t {
+  None,
+  NoDrive,    // the letter has no drive, or its device path does not exist
+  Denied,     // the system refused to open the device (permissions)
+  ReadOnly,   // the command needs write access and the handle is read-only
+  Refused,    // the system refused the request for another reason
+  Gone,       // the device went away: unplugged, switched off, disconnected
+  Timeout,    // the device did not answer in time
+  BusReset,   // the bus or the device was reset while the command ran
+  HostError,  // the adapter reported another error
+  IoError,    // an I/O error on a device that is still there
+  Malformed,  // the request can't be carried out as given
+  NotOpen,    // the handle is not open
+};
+
+struct TDriveError {
+  TDriveFault Fault = TDriveFault::None;
+  int SystemError = 0;      // errno (the Windows error code there); 0 when none
+  uint16_t HostStatus = 0;  // the adapter's status, when it reported one
+  std::string Path;         // the device path, when the drive has one
+  // In words, for a person: "permission denied on /dev/sr0: join group cdrom".
+  std::string Text;
+};
+
+// Why the calling thread's last OpenDrive, ScsiPassThroughDirect or
+// ScsiGetAddress failed. Each of them sets it when it fails and clears it
+// (Fault None) when it succeeds.
+[[nodiscard]] TDriveError LastDriveError();
 
 } // namespace qnzb::platform

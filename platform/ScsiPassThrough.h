@@ -6,15 +6,16 @@
 //
 // A drive letter can instead be attached to a device simulated in-process;
 // its handles then reach that device, so the pass-through path runs without
-// hardware.
+// hardware. Real device paths go through seams tests can replace.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
-#include "engine/device/SimulatedDevice.h"
 #include "platform/Drives.h"
+#include "platform/SimulatedDevice.h"
 
 namespace qnzb::platform {
 
@@ -64,12 +65,15 @@ static_assert(sizeof(SCSI_ADDRESS) == 8);
 
 // IOCTL_SCSI_PASS_THROUGH_DIRECT with `buffer` (a SCSI_PASS_THROUGH_DIRECT,
 // its sense buffer at SenseInfoOffset) as input and output, `length` bytes of
-// it. Synchronous. True when the command reached the device and came back,
-// whatever its SCSI status: ScsiStatus, SenseInfoLength, the sense buffer and
-// DataTransferLength then tell the outcome. False when the structure is
-// malformed (length, CDB length, sense offset, a data direction without data
-// or data without a direction), the handle is not open, or the transport
-// failed (the adapter reported an error or the command timed out).
+// it. Synchronous; TimeOutValue (seconds) bounds the command. True when the
+// command reached the device and came back, whatever its SCSI status:
+// ScsiStatus, SenseInfoLength, the sense buffer and DataTransferLength (the
+// bytes that arrived or went out) then tell the outcome. False when the
+// structure is malformed (length, CDB length, sense offset, a data direction
+// without data or data without a direction), the handle is not open, the
+// system refused the request, or the transport failed (the adapter reported
+// an error, the command timed out, the device went away); LastDriveError
+// (Drives.h) then says which.
 [[nodiscard]] bool ScsiPassThroughDirect(TDriveHandle handle, void* buffer, uint32_t length);
 // IOCTL_SCSI_GET_ADDRESS: host → PortNumber, channel → PathId, id → TargetId,
 // lun → Lun. False when the device has no SCSI address.
@@ -85,7 +89,8 @@ struct TSimulatedDrive {
   std::optional<SCSI_ADDRESS> Address;
   // Opening the letter fails.
   bool OpenFails = false;
-  // Every pass-through call fails before reaching the device.
+  // Every pass-through call fails before reaching the device, with an I/O
+  // error (a detached letter fails as a device gone).
   bool PassThroughFails = false;
 };
 
@@ -97,11 +102,15 @@ bool AttachSimulatedDrive(char letter, const TSimulatedDrive& drive);
 void DetachSimulatedDrive(char letter);
 void DetachAllSimulatedDrives();
 
-// ---- The SG_IO seam ----
+// ---- The system seams ----
+// Tests replace the system calls made for real device paths: the open, the
+// SG_IO ioctl and the address ioctls. Each hook is process-wide; an empty one
+// restores the real call.
 
 // One SG_IO request as the translation built it, and what came back.
 struct TSgIoRequest {
   enum class TDirection : uint8_t { None, ToDevice, FromDevice };
+  std::string Node;  // the device path of the handle
   TDirection Direction = TDirection::None;
   const uint8_t* Cdb = nullptr;
   uint8_t CdbLength = 0;
@@ -112,15 +121,33 @@ struct TSgIoRequest {
   uint8_t SenseCapacity = 0;
   // Filled by the call.
   uint8_t Status = 0;        // SCSI status byte
-  uint16_t HostStatus = 0;   // 0: the adapter saw no error
+  uint16_t HostStatus = 0;   // 0: the adapter saw no error (else DID_*)
   uint16_t DriverStatus = 0;
   uint8_t SenseWritten = 0;
   int32_t Residual = 0;      // bytes not moved
   uint32_t DurationMs = 0;
 };
-// Replaces ioctl(descriptor, SG_IO) for handles on real device paths; the hook
-// returns 0, or -1 as a failing ioctl does. Empty: the real ioctl again.
+// Replaces ioctl(descriptor, SG_IO); returns 0, or -1 with errno set as a
+// failing ioctl does.
 using TSgIoHook = std::function<int(int descriptor, TSgIoRequest& request)>;
 void SetSgIoHook(TSgIoHook hook);
+
+// What SCSI_IOCTL_GET_IDLUN and SCSI_IOCTL_GET_BUS_NUMBER tell of a device.
+struct TScsiIdLun {
+  uint32_t Host = 0;
+  uint8_t Channel = 0;
+  uint8_t Id = 0;
+  uint8_t Lun = 0;
+};
+// Replaces the two address ioctls of the device at `node`; returns 0, or the
+// errno the ioctl fails with.
+using TAddressHook = std::function<int(const std::string& node, TScsiIdLun& address)>;
+void SetAddressHook(TAddressHook hook);
+
+// Runs before each open() of a real device path (read-write first, then
+// read-only): 0 lets the open go ahead, any other value is the errno it fails
+// with.
+using TOpenHook = std::function<int(const std::string& node, bool readWrite)>;
+void SetOpenHook(TOpenHook hook);
 
 } // namespace qnzb::platform

@@ -26,7 +26,7 @@
 #include <span>
 #include <string>
 
-#include "engine/device/SimulatedDevice.h"
+#include "platform/SimulatedDevice.h"
 #include "vdrive/Activity.h"
 #include "vdrive/BlockStore.h"
 #include "vdrive/StateFile.h"

@@ -1,25 +1,23 @@
 #pragma once
-// SCSI status bytes and sense data as SPC-3 defines them: the sense keys, the
-// additional sense codes the drives and the engine deal in, and the
-// fixed-format sense data (response code 70h/71h) with its encoder and
-// decoder. Key, ASC and ASCQ stay separate fields everywhere.
+// Sense data as SPC-3 defines it: the sense keys, the additional sense codes
+// the drives and the engine deal in, and the fixed-format sense data
+// (response code 70h/71h) with its encoder and decoder; descriptor-format
+// sense data (72h/73h) is turned into the fixed format. Key, ASC and ASCQ
+// stay separate fields everywhere. The status bytes are in
+// platform/ScsiStatus.h.
 //
 // Shared with the virtual recorder, which includes nothing else of the engine:
 // keep it free of engine dependencies.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
-namespace qnzb {
+#include "platform/ScsiStatus.h"
 
-// SCSI status byte of a completed command (SRB_TargStat).
-inline constexpr uint8_t ScsiStatusGood = 0x00;
-inline constexpr uint8_t ScsiStatusCheckCondition = 0x02;
-inline constexpr uint8_t ScsiStatusBusy = 0x08;
-inline constexpr uint8_t ScsiStatusReservationConflict = 0x18;
-inline constexpr uint8_t ScsiStatusTaskSetFull = 0x28;
+namespace qnzb {
 
 // Sense keys (byte 2, bits 0-3).
 inline constexpr uint8_t SenseKeyNoSense = 0x00;
@@ -147,6 +145,53 @@ constexpr std::optional<SenseCode> DecodeFixedSense(std::span<const uint8_t> dat
   if (data.size() > 13 && available > 13)
     code.Ascq = data[13];
   return code;
+}
+
+// Turns descriptor-format sense data (response code 72h current, 73h
+// deferred) in `sense` into fixed-format data in place, so that every reader
+// finds the key in byte 2, ASC and ASCQ in bytes 12 and 13: the information,
+// command-specific and sense-key specific descriptors and the stream
+// commands flags carry over, the rest is dropped. True when it converted;
+// fixed-format and other data stay as they are. Descriptors that run past
+// the buffer are ignored.
+constexpr bool DescriptorSenseToFixed(std::span<uint8_t> sense) {
+  if (sense.size() < 4 || ((sense[0] & 0x7F) != 0x72 && (sense[0] & 0x7F) != 0x73))
+    return false;
+  uint8_t fixed[FixedSenseLength] = {};
+  fixed[0] = (sense[0] & 0x7F) == 0x73 ? 0x71 : 0x70;
+  fixed[2] = static_cast<uint8_t>(sense[1] & 0x0F);
+  fixed[7] = static_cast<uint8_t>(FixedSenseLength - 8);
+  fixed[12] = sense[2];
+  fixed[13] = sense[3];
+  const size_t end = sense.size() < 8 ? sense.size() : std::min<size_t>(sense.size(), 8 + size_t{sense[7]});
+  for (size_t at = 8; at + 2 <= end;) {
+    const uint8_t type = sense[at];
+    const size_t length = 2 + size_t{sense[at + 1]};
+    if (at + length > end)
+      break;
+    const std::span<const uint8_t> d = sense.subspan(at, length);
+    if (type == 0x00 && length >= 12) {
+      // Information: 8 bytes; the fixed format holds the low 4 of them.
+      const bool fits = d[4] == 0 && d[5] == 0 && d[6] == 0 && d[7] == 0;
+      for (size_t i = 0; i < 4; ++i)
+        fixed[3 + i] = d[8 + i];
+      if ((d[2] & 0x80) && fits)
+        fixed[0] |= 0x80;
+    } else if (type == 0x01 && length >= 12) {
+      for (size_t i = 0; i < 4; ++i)
+        fixed[8 + i] = d[8 + i];
+    } else if (type == 0x02 && length >= 7) {
+      for (size_t i = 0; i < 3; ++i)
+        fixed[15 + i] = d[4 + i];
+    } else if (type == 0x04 && length >= 4) {
+      // Stream commands: FILEMARK, EOM and ILI as the fixed format's byte 2.
+      fixed[2] = static_cast<uint8_t>(fixed[2] | (d[3] & 0xE0));
+    }
+    at += length;
+  }
+  for (size_t i = 0; i < sense.size(); ++i)
+    sense[i] = i < FixedSenseLength ? fixed[i] : 0;
+  return true;
 }
 
 } // namespace qnzb

@@ -10,6 +10,7 @@
 // threads (one command at a time per drive, which the callers ensure).
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "engine/device/AspiTypes.h"
@@ -21,9 +22,24 @@ inline constexpr const char* SptiTransportName = "QNASPI32";
 // The transport name while an ASPI manager library is active.
 inline constexpr const char* AspiTransportName = "WNASPI32.DLL";
 
+// What a back end that carries a command out synchronously tells beyond the
+// request block.
+struct TExecDetails {
+  // Data bytes moved: SRB_BufLen less the residual of a short transfer.
+  uint32_t Transferred = 0;
+  // Why the transport failed (SRB_HaStat set), in words the user can act
+  // on: "DRIVE IS GONE", "NO WRITE ACCESS TO /dev/sr0". Empty otherwise.
+  std::string Reason;
+};
+// SC_EXEC_SCSI_CMD with the command's own time-out (milliseconds).
+using ExecuteTimedFn = uint32_t (*)(SRB_ExecSCSICmd& request, uint32_t timeoutMs, TExecDetails& details);
+
 struct TTransportState {
   SendASPI32CommandFn Send = nullptr;
   GetASPI32SupportInfoFn SupportInfo = nullptr;
+  // The pass-through back end's own way to run a command; empty for a
+  // manager library, whose requests carry no time-out and no residual.
+  ExecuteTimedFn ExecuteTimed = nullptr;
   bool Initialized = false;
   std::string Name;          // SptiTransportName, AspiTransportName or empty
   bool SavedPreference = true;  // PreferSPTI of the last initialisation

@@ -40,6 +40,7 @@ bool LoadAspiDll(const std::string& DllPath) {
   TTransportState& transport = Transport();
   transport.SupportInfo = support;
   transport.Send = send;
+  transport.ExecuteTimed = nullptr;
   transport.Name = AspiTransportName;
   transport.Initialized = true;
   return true;
@@ -53,6 +54,7 @@ bool UnloadAspiDll() {
   transport.Initialized = false;
   transport.Send = nullptr;
   transport.SupportInfo = nullptr;
+  transport.ExecuteTimed = nullptr;
   const bool freed = platform::FreeLibrary(library);
   library = nullptr;
   return freed;

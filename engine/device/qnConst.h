@@ -41,6 +41,26 @@ inline constexpr const char* msgBootImageUnreadable = "BOOT IMAGE %s CAN'T BE RE
 inline constexpr const char* msgNameShortened = "NAME TOO LONG FOR THE DISC, PUT ON IT AS \"%s\": %s";
 inline constexpr const char* msgNameChanged = "NAME CHANGED FOR THE DISC TO \"%s\": %s";
 
+// Why a command got no answer from the drive: the transport failed, or the
+// drive did not answer within the command's time-out.
+inline constexpr const char* whyNoAnswerInTime = "DRIVE DID NOT ANSWER IN TIME";
+inline constexpr const char* whyDriveGone = "DRIVE IS GONE";
+inline constexpr const char* whyNoWriteAccess = "NO WRITE ACCESS TO %s";
+inline constexpr const char* whyNoAccess = "NO ACCESS TO %s";
+inline constexpr const char* whyBusReset = "BUS RESET DURING THE COMMAND";
+inline constexpr const char* whyHostError = "DRIVE CONNECTION ERROR (HOST STATUS %02Xh)";
+inline constexpr const char* whyIoError = "I/O ERROR ON %s";
+inline constexpr const char* whySystemRefused = "THE SYSTEM REFUSED THE COMMAND ON %s (%s)";
+// A reply shorter than the fields the command's result is read from.
+inline constexpr const char* whyShortReply = "SHORT REPLY FROM THE DRIVE (%u OF %u BYTES)";
+// A failed request that carries no status and no sense data.
+inline constexpr const char* whyNoStatus = "NO ANSWER FROM THE DRIVE";
+inline constexpr const char* whyNoSenseData = "CHECK CONDITION WITHOUT SENSE DATA";
+// A time-out whose abort the manager refused: it still holds the request.
+inline constexpr const char* msgAbortRefused =
+    "%s: NO ANSWER IN TIME AND THE DRIVE MANAGER REFUSED THE ABORT, WAITING FOR IT TO LET GO";
+inline constexpr const char* msgAbortAbandoned = "%s: THE DRIVE MANAGER STILL HOLDS THE REQUEST, GIVING UP";
+
 // Reading a previous session back into the layout, and extracting its files.
 inline constexpr const char* msgImportingSession = "IMPORTING SESSION # %d";
 inline constexpr const char* msgImportError = "ERROR IMPORTING SESSION";

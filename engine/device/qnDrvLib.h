@@ -56,14 +56,22 @@ public:
   // Runs one request on the selected device. The caller has zeroed the block
   // and filled the CDB, SRB_CDBLen, SRB_Flags (40h no data, 48h data in, 50h
   // data out), the buffer and its length; the executor fills in the address,
-  // the event and the sense length, and puts the unit into CDB byte 1. With
-  // SRB_EVENT_NOTIFY it waits (through the clock seam) for at most TimeoutMs,
-  // raised to 10 s; a request still pending then is aborted and ends with
-  // status 04h, host status 09h. Returns 1 when the request went to the
-  // transport (its outcome is in SRB_Status), SS_ILLEGAL_MODE (E2h),
-  // request untouched, when the transport is not initialised or no device is
-  // selected. Sets LastErrorText, LastSense and TargetBusy; may send the
-  // report line of a failed first command. Not reentrant per component.
+  // the event and the sense length (the whole sense area), clears a data-in
+  // buffer, and (for a manager library) puts the unit into CDB byte 1; the
+  // pass-through back end addresses the unit itself. TimeoutMs, raised to
+  // 10 s, bounds the command: the pass-through back end hands it to the
+  // system; with SRB_EVENT_NOTIFY the executor waits (through the clock seam)
+  // that long and aborts a request still pending, which then ends with
+  // status 04h, host status 09h. A manager that refuses the abort still owns
+  // the request: the executor waits for it to let go (in real time, another
+  // time-out's length and at least a minute, with a log line) before it
+  // returns. Descriptor-format sense comes back as fixed-format sense.
+  // Returns 1 when the request went to the transport (its outcome is in
+  // SRB_Status), SS_ILLEGAL_MODE (E2h), request untouched, when the
+  // transport is not initialised or no device is selected. Sets
+  // LastErrorText, LastSense, TargetBusy, TransportFailed and
+  // LastTransferred; may send the report line of a failed first command. Not
+  // reentrant per component.
   [[nodiscard]] uint8_t ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs);
   // The report line of a request ("<<< " + name, flags, address, CDB, the
   // first data bytes, statuses, sense and LastErrorText).
@@ -76,6 +84,16 @@ public:
   std::array<uint8_t, SENSE_LEN + 1> LastSense{};
   // The last command failed with target status BUSY.
   bool TargetBusy = false;
+  // The last command failed without an answer of the drive: the transport
+  // or the host reported an error (SRB_HaStat set, a manager status above
+  // 04h, or no status and no sense at all), or it timed out. Such a failure
+  // is never a busy drive.
+  bool TransportFailed = false;
+  // Data bytes the last command moved: what the pass-through back end
+  // reports (the buffer length less the residual); with a manager library,
+  // which reports none, the buffer length of a command that succeeded and 0
+  // otherwise.
+  uint32_t LastTransferred = 0;
   // Set by the first command that reaches the report check.
   bool FirstCommandChecked = false;
 
@@ -290,7 +308,8 @@ public:
   // returns whether the drive took the command. Started: Erasing is true
   // until OnEraseDone (on the main thread, WithError false) after the drive
   // became ready again. Refused by the drive: OnEraseDone(WithError true) at
-  // once. Not ready within 30 s: false without an event.
+  // once. Not ready within 30 s, or a drive that can't be written
+  // (DriveWritable, the reason in LastErrorText): false without an event.
   bool StartErase(uint8_t BlankType);
   // Percent done of the running erase; 0 when none runs.
   [[nodiscard]] int32_t EraseProgress() const;
@@ -333,6 +352,11 @@ public:
   void ProbeWriteModes();
   // Whether the transport has a back end (published on the burner).
   [[nodiscard]] bool ASPIInitialized() const;
+  // Whether the selected drive can be written and erased: false, with the
+  // reason in Why ("NO WRITE ACCESS TO /dev/sr0"), when the pass-through back
+  // end could open it only read-only or not at all. True for a manager
+  // library's drives, which the manager answers for.
+  [[nodiscard]] bool DriveWritable(std::string& Why);
   // Makes the pass-through back end close drive handles after each command.
   void SetCloseAfterCommand(bool value);
 
@@ -378,6 +402,9 @@ private:
   bool Refuse();
   // Runs a wrapper's request; true when it ended with status 1.
   bool Run(SRB_ExecSCSICmd& request, int32_t timeoutMs);
+  // Whether the last command's reply reached `needed` bytes; else false with
+  // LastErrorText saying how short it was.
+  bool Arrived(uint32_t needed);
 
   // Per-component stand-ins for the shared command buffers: mode pages (and
   // the zero data of a blank), and the small replies and parameter lists.

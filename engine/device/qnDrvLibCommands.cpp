@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "engine/device/ScsiBytes.h"
+#include "engine/device/qnConst.h"
+#include "engine/runtime/Strings.h"
 
 namespace qnzb {
 
@@ -53,6 +55,13 @@ bool TSCSIDevice::Refuse() {
 
 bool TSCSIDevice::Run(SRB_ExecSCSICmd& request, int32_t timeoutMs) {
   return ExecuteCommand(request, timeoutMs) == SS_COMP && request.SRB_Status == SS_COMP;
+}
+
+bool TSCSIDevice::Arrived(uint32_t needed) {
+  if (LastTransferred >= needed)
+    return true;
+  LastErrorText = Format(whyShortReply, LastTransferred, needed);
+  return false;
 }
 
 bool TSCSIDevice::TestUnitReady(int32_t TimeoutMs) {
@@ -119,7 +128,7 @@ bool TSCSIDevice::ReadFormatCapacities(std::span<uint8_t> Buffer) {
 bool TSCSIDevice::ReadCapacity(uint32_t& LastLba, uint32_t& BlockLength) {
   smallBuffer_.fill(0);
   auto r = Request(TCdb(0x25, 10), DataIn, smallBuffer_.data(), CapacityLength);
-  const bool ok = Run(r, DefaultTimeoutMs);
+  const bool ok = Run(r, DefaultTimeoutMs) && Arrived(CapacityLength);
   const std::span<const uint8_t> reply(smallBuffer_.data(), CapacityLength);
   LastLba = Be32At(reply, 0);
   BlockLength = Be32At(reply, 4);
@@ -243,7 +252,8 @@ bool TSCSIDevice::ReadBufferCapacity() {
   smallBuffer_.fill(0);
   auto r = Request(TCdb(0x5C, 10).Set(8, static_cast<uint8_t>(BufferCapacityLength)), DataIn, smallBuffer_.data(),
                    BufferCapacityLength);
-  if (!Run(r, DefaultTimeoutMs)) {
+  // The sizes end at byte 11.
+  if (!Run(r, DefaultTimeoutMs) || !Arrived(12)) {
     DeviceFreeBufferSize = 0;
     return false;
   }

@@ -2,6 +2,7 @@
 // list lines, selection with the per-drive quirks, and the drive letter.
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -157,6 +158,35 @@ void TSCSIDevice::RefreshDeviceList() {
   LastErrorText.clear();
 }
 
+namespace {
+
+// Whether the drive behind `handle` answers INQUIRY with the vendor,
+// product and revision of `inquiry` (control bytes read as spaces).
+bool SameIdentity(platform::TDriveHandle handle, const std::array<uint8_t, 128>& inquiry) {
+  alignas(4) std::array<uint8_t, 96> data{};
+  platform::SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER buffer{};
+  platform::SCSI_PASS_THROUGH_DIRECT& spt = buffer.Spt;
+  spt.Length = sizeof spt;
+  spt.CdbLength = 6;
+  spt.SenseInfoLength = sizeof buffer.SenseBuf;
+  spt.DataIn = platform::SCSI_IOCTL_DATA_IN;
+  spt.DataTransferLength = static_cast<uint32_t>(data.size());
+  spt.TimeOutValue = 10;
+  spt.DataBuffer = data.data();
+  spt.SenseInfoOffset = offsetof(platform::SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER, SenseBuf);
+  const uint8_t cdb[6] = {0x12, 0, 0, 0, static_cast<uint8_t>(data.size()), 0};
+  std::copy(std::begin(cdb), std::end(cdb), spt.Cdb);
+  if (!platform::ScsiPassThroughDirect(handle, &buffer, sizeof buffer) || spt.ScsiStatus != 0)
+    return false;
+  const auto blank = [](uint8_t c) { return c < 0x20 ? uint8_t{' '} : c; };
+  for (size_t i = 8; i < 36; ++i)
+    if (blank(data[i]) != blank(inquiry[i]))
+      return false;
+  return true;
+}
+
+} // namespace
+
 char TSCSIDevice::DriveLetter() {
   const TTransportState& transport = Transport();
   if (transport.Name == SptiTransportName) {
@@ -169,8 +199,11 @@ char TSCSIDevice::DriveLetter() {
       continue;
     platform::SCSI_ADDRESS address{};
     address.Length = sizeof address;
-    const bool found =
-        platform::ScsiGetAddress(handle, address) && address.PortNumber == HaId && address.TargetId == Target;
+    // A manager's own numbers may equal a real drive's address by chance
+    // (the virtual recorder's 0:0 and /dev/sr0 on host 0): the letter is the
+    // device's only when its drive also tells the same identification.
+    const bool found = platform::ScsiGetAddress(handle, address) && address.PortNumber == HaId &&
+                       address.TargetId == Target && SameIdentity(handle, InquiryData);
     platform::CloseDrive(handle);
     if (found)
       return letter;
@@ -183,10 +216,13 @@ char TSCSIDevice::DriveLetter() {
   info.SRB_Target = Target;
   info.SRB_Lun = Lun;
   transport.Send(&info);
-  // A manager that reports no letter, or none in A-Z, leaves it unknown.
+  // A manager that reports no letter, or none in A-Z, leaves it unknown; a
+  // letter the system gives a drive of its own is not the manager's to give.
   if (info.SRB_Status != SS_COMP || info.SRB_Int13HDriveInfo > 25)
     return '\0';
-  return static_cast<char>('A' + info.SRB_Int13HDriveInfo);
+  const char letter = static_cast<char>('A' + info.SRB_Int13HDriveInfo);
+  const char root[] = {letter, ':', '\\', '\0'};
+  return platform::GetDriveType(root) == platform::DRIVE_NO_ROOT_DIR ? letter : '\0';
 }
 
 void TSCSIDevice::LoadDeviceIdentity() {

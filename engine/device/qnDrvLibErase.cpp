@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "engine/device/ScsiSense.h"
 #include "engine/device/Transport.h"
 #include "engine/runtime/Clock.h"
 #include "engine/runtime/Strings.h"
@@ -58,7 +59,8 @@ public:
   const uint8_t Kind;
   TSCSIDevice& Burner;
   const uint16_t Expected;
-  // Never set: a blank that ends by its time budget counts as done.
+  // A blank that ends by its time budget counts as done; only a drive the
+  // transport lost while the blank ran ends it with an error.
   bool WithError = false;
 
 protected:
@@ -177,8 +179,15 @@ void TEraseThread::Execute() {
     do {
       Progress();
       sense.fill(0);
-      Burner.RequestSense(sense);
-      if (sense[0] == 0xF0)
+      const bool answered = Burner.RequestSense(sense);
+      // A drive the transport can't reach won't finish: the erase failed.
+      if (!answered && Burner.TransportFailed) {
+        WithError = true;
+        break;
+      }
+      DescriptorSenseToFixed(sense);
+      // A refused REQUEST SENSE left the buffer zero: that is no "ready".
+      if (!answered || sense[0] == 0xF0)
         sense[12] = AscNotReady;
       Sleep(2000);
       elapsed_ += 2;
@@ -205,6 +214,12 @@ void TEraseThread::Execute() {
 bool TSCSIDevice::StartErase(uint8_t blankType) {
   if (Erasing || eraseThreadRunning_)
     return false;
+  // A drive opened read-only refuses BLANK and FORMAT UNIT: say why at once.
+  std::string why;
+  if (!DriveWritable(why)) {
+    LastErrorText = why;
+    return false;
+  }
   TestUnitReady(5000);
   StartStopUnit(false);
   const uint8_t kind = MediaKind();

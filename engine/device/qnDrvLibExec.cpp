@@ -6,14 +6,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "engine/device/ScsiSense.h"
 #include "engine/device/Transport.h"
 #include "engine/device/qnConst.h"
 #include "engine/device/qnConstSense.h"
+#include "engine/device/qnSPTI.h"
 #include "engine/runtime/Clock.h"
+#include "engine/runtime/Strings.h"
 #include "platform/Event.h"
 
 namespace qnzb {
@@ -22,7 +26,11 @@ namespace {
 
 // Below this the drive is not given a chance: every command may take 10 s.
 constexpr int32_t MinimumTimeoutMs = 10000;
-constexpr uint8_t RequestSenseLength = 24;
+// The whole sense area: descriptor-format sense needs its 8-byte header and
+// the descriptors after it.
+constexpr uint8_t RequestSenseLength = SENSE_LEN;
+// After a refused abort the manager gets another time-out, at least this long.
+constexpr uint32_t MinimumReleaseWaitMs = 60000;
 constexpr uint64_t MinimumPollMs = 1;
 constexpr uint64_t MaximumPollMs = 50;
 // The data bytes a report line shows at most.
@@ -123,6 +131,33 @@ const char* SenseKeyText(const uint8_t* sense) {
   }
 }
 
+std::string TrimmedName(uint8_t opcode) {
+  std::string name = opcode < CommandNames().size() ? CommandNames()[opcode] : Hex2(opcode);
+  name.erase(name.find_last_not_of(' ') + 1);
+  return name;
+}
+
+// After a time-out whose abort the manager refused, the manager still owns
+// the request (on the caller's stack) and may write it and signal its event.
+// Its thread runs in real time whatever clock the engine waits by, so this
+// wait does too. True when the manager let go.
+bool WaitForRelease(SRB_ExecSCSICmd& request, platform::TEventHandle event, uint32_t timeoutMs) {
+  const auto until = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(std::max(timeoutMs, MinimumReleaseWaitMs));
+  while (std::chrono::steady_clock::now() < until) {
+    if (event != platform::InvalidEvent) {
+      // Signalled after the manager's last write to the request.
+      if (platform::WaitForEvent(event, 100) == platform::TWaitResult::Signalled)
+        return true;
+    } else {
+      if (LoadStatus(request) != SS_PENDING)
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return false;
+}
+
 // Opcodes whose failure as a component's first command is expected (probing
 // commands a drive may not know or may refuse without a medium).
 bool QuietFirstCommand(uint8_t opcode) {
@@ -177,6 +212,8 @@ const std::array<std::string, 255>& CommandNames() {
 uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs) {
   LastErrorText.clear();
   TargetBusy = false;
+  TransportFailed = false;
+  LastTransferred = 0;
   LastSense.fill(0);
 
   TTransportState& transport = Transport();
@@ -198,10 +235,18 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
   Request.SRB_Lun = Lun;
   Request.SRB_SenseLen = RequestSenseLength;
   const uint32_t timeout = static_cast<uint32_t>(std::max(TimeoutMs, MinimumTimeoutMs));
-  // Old SCSI-2 devices read the unit from bits 5-7 of CDB byte 1.
-  Request.CDBByte[1] = static_cast<uint8_t>((Lun & 7) << 5 | (Request.CDBByte[1] & 0x1F));
+  // Old SCSI-2 devices read the unit from bits 5-7 of CDB byte 1. The
+  // pass-through back end addresses the unit itself, and a current target
+  // at unit 1 rejects a CDB with those bits set.
+  if (transport.Name != SptiTransportName)
+    Request.CDBByte[1] = static_cast<uint8_t>((Lun & 7) << 5 | (Request.CDBByte[1] & 0x1F));
+  // A short reply must not leave an earlier reply's bytes behind.
+  if ((Request.SRB_Flags & SRB_DIR_IN) && Request.SRB_BufPointer != nullptr)
+    std::memset(Request.SRB_BufPointer, 0, Request.SRB_BufLen);
 
-  const uint32_t handedOver = transport.Send(&Request);
+  TExecDetails details;
+  const uint32_t handedOver =
+      transport.ExecuteTimed ? transport.ExecuteTimed(Request, timeout, details) : transport.Send(&Request);
   if ((Request.SRB_Flags & SRB_EVENT_NOTIFY) && handedOver == SS_PENDING) {
     // A manager that took the request signals the event once it has stored
     // the outcome. The event is closed only after that signal (or the abort),
@@ -227,6 +272,10 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
   }
 
   const uint8_t status = LoadStatus(Request);
+  // Every reader looks for the key in byte 2 and ASC/ASCQ in bytes 12-13. A
+  // request still pending is the manager's to write.
+  if (status != SS_PENDING)
+    DescriptorSenseToFixed(std::span<uint8_t>(Request.SenseArea, SENSE_LEN));
   if (status != SS_PENDING && status != SS_COMP) {
     bool busy = false;
     std::string text = StatusText(Request, busy);
@@ -236,8 +285,18 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
     std::memcpy(LastSense.data(), Request.SenseArea, LastSense.size());
     if (Request.SenseArea[7] != 0)
       text += " (" + SenseCodeText(Request.SenseArea[12], Request.SenseArea[13]) + ")";
+    const bool noAnswer = Request.SRB_TargStat == ScsiStatusGood && Request.SenseArea[0] == 0;
+    TransportFailed = status != SS_ERR || Request.SRB_HaStat != HASTAT_OK || noAnswer;
+    if (!details.Reason.empty())
+      text = details.Reason;
+    else if (text.empty())
+      text = noAnswer ? whyNoStatus : whyNoSenseData;
     LastErrorText = text;
   }
+  if (transport.ExecuteTimed)
+    LastTransferred = details.Transferred;
+  else if (status == SS_COMP)
+    LastTransferred = Request.SRB_BufLen;
 
   if (!FirstCommandChecked) {
     FirstCommandChecked = true;
@@ -254,9 +313,18 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
     abort.SRB_Cmd = SC_ABORT_SRB;
     abort.SRB_HaId = HaId;
     abort.SRB_ToAbort = &Request;
-    transport.Send(&abort);
+    const bool aborted = transport.Send(&abort) == SS_COMP || abort.SRB_Status == SS_COMP;
+    if (!aborted) {
+      const std::string name = TrimmedName(Request.CDBByte[0]);
+      SendDebugMessage(StatusPrefix + Format(msgAbortRefused, name.c_str()), mtPlain);
+      if (!WaitForRelease(Request, event, timeout))
+        SendDebugMessage(StatusPrefix + Format(msgAbortAbandoned, name.c_str()), mtPlain);
+    }
     Request.SRB_HaStat = HASTAT_TIMEOUT;
     std::atomic_ref<uint8_t>(Request.SRB_Status).store(SS_ERR, std::memory_order_release);
+    LastErrorText = whyNoAnswerInTime;
+    TransportFailed = true;
+    LastTransferred = 0;
   }
   if (event != platform::InvalidEvent) {
     // Taking the signal reads the descriptor: the manager's write is then
@@ -269,6 +337,13 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
   if (address % 4 != 0)
     SendDebugMessage("aaaa" + std::to_string(address), mtPlain);
   return SS_COMP;
+}
+
+bool TSCSIDevice::DriveWritable(std::string& Why) {
+  Why.clear();
+  if (Transport().Name != SptiTransportName)
+    return true;
+  return SptiDriveWritable(HaId, Target, Lun, Why).value_or(true);
 }
 
 std::string TSCSIDevice::CommandReport(const SRB_ExecSCSICmd& Request) const {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "engine/device/ScsiSense.h"
 #include "engine/runtime/Clock.h"
 #include "platform/Drives.h"
 #include "platform/Mounts.h"
@@ -67,11 +68,16 @@ bool TSCSIDevice::WaitUntilReady(int32_t TotalMs, int32_t IntervalMs) {
 
   do {
     sense.fill(0);
-    RequestSense(sense);
+    const bool answered = RequestSense(sense);
+    // A drive that can't be reached is not ready, and won't become so.
+    if (!answered && TransportFailed)
+      return false;
     remaining -= IntervalMs;
     if (remaining < 0)
       return false;
-    if (sense[0] == ValidCurrentSense)
+    DescriptorSenseToFixed(sense);
+    // A refused REQUEST SENSE left the buffer zero: that is no "ready".
+    if (!answered || sense[0] == ValidCurrentSense)
       sense[12] = AscNotReady;
     if (sense[12] == AscNotReady)
       wait();

@@ -5,9 +5,14 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <set>
+#include <tuple>
+#include <utility>
 
 #include "engine/device/ScsiSense.h"
 #include "engine/device/Transport.h"
+#include "engine/device/qnConst.h"
+#include "engine/runtime/Strings.h"
 #include "platform/Drives.h"
 #include "platform/ScsiPassThrough.h"
 
@@ -21,10 +26,13 @@ constexpr uint8_t ScanInquiryLength = 96;
 // What the cache serves of the standard INQUIRY data.
 constexpr uint32_t ServedInquiryLength = 36;
 
+// Targets per adapter the device list enumerates.
+constexpr uint8_t TargetsPerAdapter = 8;
+
 struct TSptiState {
   TSptiDriveTable table;
   bool scanned = false;
-  uint8_t unaddressed = 0;  // drives without a SCSI address found by this scan
+  std::vector<TSptiSkipped> skipped;
   // Guards the entries' handles, which commands open and close lazily.
   std::mutex handles;
   // The scan's INQUIRY data.
@@ -40,22 +48,89 @@ void ClearTable(TSptiState& state) {
   state.table = TSptiDriveTable{};
 }
 
-// 1 + the highest HaId over entries 1..26; entries not present count as 0.
-// Clamped: a host number of 255 must not wrap the count to 0.
-uint8_t AdapterCountOf(const TSptiDriveTable& table) {
-  int highest = 0;
-  for (size_t i = 1; i < table.Drives.size(); ++i)
-    highest = std::max<int>(highest, table.Drives[i].Present ? table.Drives[i].HaId : 0);
-  return static_cast<uint8_t>(std::min(highest + 1, 255));
+// Adapters 0, 1, ... in scan order, one per (host, channel) that holds a
+// drive; drives without a usable address on the adapters after them,
+// eight to an adapter. At least one adapter, as the table always had.
+void AssignAddresses(TSptiDriveTable& table) {
+  std::vector<std::pair<uint8_t, uint8_t>> hosts;
+  std::set<std::tuple<uint8_t, uint8_t, uint8_t>> taken;
+  std::vector<TSptiDrive*> homeless;
+  for (size_t i = 2; i < table.Drives.size(); ++i) {
+    TSptiDrive& d = table.Drives[i];
+    if (!d.Present)
+      continue;
+    // The device list enumerates targets and units 0-7 only.
+    if (!d.Addressed || d.Target >= TargetsPerAdapter || d.Lun >= TargetsPerAdapter) {
+      homeless.push_back(&d);
+      continue;
+    }
+    const std::pair<uint8_t, uint8_t> host(d.Host, d.Channel);
+    auto at = std::find(hosts.begin(), hosts.end(), host);
+    if (at == hosts.end())
+      at = hosts.insert(hosts.end(), host);
+    const auto adapter = static_cast<uint8_t>(at - hosts.begin());
+    if (!taken.insert({adapter, d.Target, d.Lun}).second) {
+      homeless.push_back(&d);
+      continue;
+    }
+    d.HaId = adapter;
+  }
+  const size_t extra = hosts.size();
+  for (size_t n = 0; n < homeless.size(); ++n) {
+    homeless[n]->HaId = static_cast<uint8_t>(extra + n / TargetsPerAdapter);
+    homeless[n]->Target = static_cast<uint8_t>(n % TargetsPerAdapter);
+    homeless[n]->Lun = 0;
+  }
+  const size_t count = extra + (homeless.size() + TargetsPerAdapter - 1) / TargetsPerAdapter;
+  table.AdapterCount = static_cast<uint8_t>(std::clamp<size_t>(count, 1, 255));
 }
 
-platform::TDriveHandle OpenLetter(uint8_t driveIndex) {
-  return platform::OpenDrive(static_cast<char>('A' + driveIndex));
+platform::TDriveHandle OpenLetter(TSptiDrive& entry) {
+  const platform::TDriveHandle handle = platform::OpenDrive(static_cast<char>('A' + entry.DriveIndex));
+  if (handle != platform::InvalidDriveHandle)
+    entry.ReadOnly = platform::DriveOpenedReadOnly(handle);
+  return handle;
+}
+
+// A drive as the user knows it: its device node, else its letter.
+std::string Where(const std::string& node, uint8_t driveIndex) {
+  return node.empty() ? Format("DRIVE %c:", 'A' + driveIndex) : node;
+}
+
+// A transport failure as the request block carries it: the host status, and
+// the reason in words.
+uint8_t HostStatusOf(platform::TDriveFault fault) {
+  using platform::TDriveFault;
+  switch (fault) {
+    case TDriveFault::Timeout: return HASTAT_TIMEOUT;
+    case TDriveFault::NoDrive:
+    case TDriveFault::Gone: return HASTAT_SEL_TO;
+    case TDriveFault::BusReset: return HASTAT_BUS_RESET;
+    default: return HASTAT_PHASE_ERR;
+  }
+}
+
+std::string ReasonOf(const platform::TDriveError& error, uint8_t driveIndex) {
+  using platform::TDriveFault;
+  const std::string where = Where(error.Path, driveIndex);
+  switch (error.Fault) {
+    case TDriveFault::Timeout: return whyNoAnswerInTime;
+    case TDriveFault::NoDrive:
+    case TDriveFault::Gone: return whyDriveGone;
+    case TDriveFault::ReadOnly: return Format(whyNoWriteAccess, where.c_str());
+    case TDriveFault::Denied: return Format(whyNoAccess, where.c_str());
+    case TDriveFault::BusReset: return whyBusReset;
+    case TDriveFault::HostError: return Format(whyHostError, unsigned{error.HostStatus});
+    case TDriveFault::IoError: return Format(whyIoError, where.c_str());
+    default:
+      return Format(whySystemRefused, where.c_str(),
+                    error.SystemError != 0 ? std::strerror(error.SystemError) : error.Text.c_str());
+  }
 }
 
 // The pass-through structure of a command, as the driver takes it.
 void FillPassThrough(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER& buffer, const uint8_t* cdb, uint8_t cdbLength,
-                     uint8_t senseLength, uint8_t dataIn, uint32_t dataLength, void* data) {
+                     uint8_t senseLength, uint8_t dataIn, uint32_t dataLength, void* data, uint32_t seconds) {
   std::memset(&buffer, 0, sizeof buffer);
   platform::SCSI_PASS_THROUGH_DIRECT& spt = buffer.Spt;
   spt.Length = sizeof(platform::SCSI_PASS_THROUGH_DIRECT);
@@ -63,41 +138,46 @@ void FillPassThrough(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER& buffer, const uint8_t
   spt.SenseInfoLength = std::min<uint8_t>(senseLength, sizeof buffer.SenseBuf);
   spt.DataIn = dataIn;
   spt.DataTransferLength = dataLength;
-  // Whatever the caller's time-out: the executor above does the waiting.
-  spt.TimeOutValue = SptiTimeoutSeconds;
+  spt.TimeOutValue = seconds;
   spt.DataBuffer = data;
   spt.SenseInfoOffset = offsetof(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER, SenseBuf);
   std::memcpy(spt.Cdb, cdb, spt.CdbLength);
 }
 
+void Skip(TSptiState& state, uint8_t number, const std::string& reason) {
+  const char letter = static_cast<char>('A' + number);
+  state.skipped.push_back({letter, platform::DriveDevicePath(letter), reason});
+}
+
 void Probe(TSptiState& state, uint8_t number) {
   TSptiDrive& entry = state.table.Drives[number];
-  const platform::TDriveHandle handle = OpenLetter(number);
-  if (handle == platform::InvalidDriveHandle)
+  entry.DriveIndex = number;
+  const platform::TDriveHandle handle = OpenLetter(entry);
+  if (handle == platform::InvalidDriveHandle) {
+    Skip(state, number, platform::LastDriveError().Text);
     return;
+  }
   const uint8_t cdb[6] = {0x12, 0x00, 0x00, 0x00, ScanInquiryLength, 0x00};
   SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER buffer;
   state.scanBuffer.fill(0);
   FillPassThrough(buffer, cdb, sizeof cdb, 24, platform::SCSI_IOCTL_DATA_IN, ScanInquiryLength,
-                  state.scanBuffer.data());
+                  state.scanBuffer.data(), SptiTimeoutSeconds);
   if (!platform::ScsiPassThroughDirect(handle, &buffer, sizeof buffer)) {
+    Skip(state, number, platform::LastDriveError().Text);
     platform::CloseDrive(handle);
     return;
   }
   std::memcpy(entry.InquiryCache.data(), state.scanBuffer.data(), entry.InquiryCache.size());
   platform::SCSI_ADDRESS address{};
   address.Length = sizeof address;
-  if (platform::ScsiGetAddress(handle, address)) {
-    entry.HaId = address.PortNumber;
+  entry.Addressed = platform::ScsiGetAddress(handle, address);
+  if (entry.Addressed) {
+    entry.Host = address.PortNumber;
+    entry.Channel = address.PathId;
     entry.Target = address.TargetId;
     entry.Lun = address.Lun;
-  } else {
-    entry.HaId = 0;
-    entry.Target = state.unaddressed++;
-    entry.Lun = SptiNoAddressLun;
   }
   entry.Present = true;
-  entry.DriveIndex = number;
   entry.Handle = -1;
   platform::CloseDrive(handle);
 }
@@ -138,7 +218,8 @@ uint32_t DeviceType(TSptiState& state, SRB_GDEVBlock& srb) {
   return srb.SRB_Status;
 }
 
-uint32_t Execute(TSptiState& state, SRB_ExecSCSICmd& srb) {
+uint32_t Execute(TSptiState& state, SRB_ExecSCSICmd& srb, uint32_t seconds, TExecDetails& details) {
+  details = TExecDetails{};
   TSptiDrive* drive = FindDrive(state.table, srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
   if (!drive) {
     srb.SRB_Status = SS_NO_DEVICE;
@@ -150,17 +231,22 @@ uint32_t Execute(TSptiState& state, SRB_ExecSCSICmd& srb) {
       return SS_INVALID_HA;
     }
     // 36 bytes whatever the allocation length, but never past the buffer.
+    details.Transferred = srb.SRB_BufPointer ? std::min(ServedInquiryLength, srb.SRB_BufLen) : 0;
     if (srb.SRB_BufPointer)
-      std::memcpy(srb.SRB_BufPointer, drive->InquiryCache.data(), std::min(ServedInquiryLength, srb.SRB_BufLen));
+      std::memcpy(srb.SRB_BufPointer, drive->InquiryCache.data(), details.Transferred);
     srb.SRB_Status = SS_COMP;
     return SS_COMP;
   }
 
   platform::TDriveHandle handle;
+  platform::TDriveError openError;
   {
     const std::lock_guard lock(state.handles);
-    if (drive->Handle == platform::InvalidDriveHandle)
-      drive->Handle = OpenLetter(drive->DriveIndex);
+    if (drive->Handle == platform::InvalidDriveHandle) {
+      drive->Handle = OpenLetter(*drive);
+      if (drive->Handle == platform::InvalidDriveHandle)
+        openError = platform::LastDriveError();
+    }
     handle = drive->Handle;
   }
 
@@ -171,16 +257,36 @@ uint32_t Execute(TSptiState& state, SRB_ExecSCSICmd& srb) {
     dataIn = platform::SCSI_IOCTL_DATA_OUT;
   SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER buffer;
   FillPassThrough(buffer, srb.CDBByte, srb.SRB_CDBLen, srb.SRB_SenseLen, dataIn, srb.SRB_BufLen,
-                  srb.SRB_BufPointer);
-  const bool passed = platform::ScsiPassThroughDirect(handle, &buffer, sizeof buffer);
-  if (passed && buffer.Spt.ScsiStatus == ScsiStatusGood) {
-    srb.SRB_Status = SS_COMP;
+                  srb.SRB_BufPointer, seconds);
+  const bool passed =
+      handle != platform::InvalidDriveHandle && platform::ScsiPassThroughDirect(handle, &buffer, sizeof buffer);
+  if (passed) {
+    details.Transferred = buffer.Spt.DataTransferLength;
+    srb.SRB_TargStat = buffer.Spt.ScsiStatus;
+    if (buffer.Spt.ScsiStatus == ScsiStatusGood) {
+      srb.SRB_Status = SS_COMP;
+    } else {
+      srb.SRB_Status = SS_ERR;
+      std::memcpy(srb.SenseArea, buffer.SenseBuf, std::min<size_t>(buffer.Spt.SenseInfoLength, sizeof buffer.SenseBuf));
+    }
   } else {
-    srb.SRB_Status = SS_ERR;
-    // A failed call leaves target status 0 and the sense area zero.
-    const size_t senseLength = passed ? std::min<size_t>(buffer.Spt.SenseInfoLength, sizeof buffer.SenseBuf) : 0;
-    std::memcpy(srb.SenseArea, buffer.SenseBuf, senseLength);
-    srb.SRB_TargStat = passed ? buffer.Spt.ScsiStatus : ScsiStatusGood;
+    // The command never got an answer: no target status, no sense, but the
+    // host status and the reason say what happened.
+    const platform::TDriveError error =
+        handle == platform::InvalidDriveHandle ? openError : platform::LastDriveError();
+    srb.SRB_Status = error.Fault == platform::TDriveFault::Malformed ? SS_INVALID_SRB : SS_ERR;
+    srb.SRB_TargStat = ScsiStatusGood;
+    srb.SRB_HaStat = srb.SRB_Status == SS_ERR ? HostStatusOf(error.Fault) : HASTAT_OK;
+    details.Reason = ReasonOf(error, drive->DriveIndex);
+    // A handle on a drive that went away stays useless: the next command
+    // opens the drive afresh (a drive plugged in again works again).
+    if (error.Fault == platform::TDriveFault::Gone) {
+      const std::lock_guard lock(state.handles);
+      if (drive->Handle != platform::InvalidDriveHandle) {
+        platform::CloseDrive(drive->Handle);
+        drive->Handle = platform::InvalidDriveHandle;
+      }
+    }
   }
 
   if (CloseAfterCommand.load()) {
@@ -205,12 +311,48 @@ const TSptiDrive* SptiFindDrive(uint8_t haId, uint8_t target, uint8_t lun) {
   return FindDrive(State().table, haId, target, lun);
 }
 
+const TSptiDrive* SptiDriveOfLetter(char letter) {
+  if (letter < 'C' || letter > 'Z')
+    return nullptr;
+  const TSptiDrive& d = State().table.Drives[static_cast<size_t>(letter - 'A')];
+  return d.Present ? &d : nullptr;
+}
+
+const std::vector<TSptiSkipped>& SptiSkippedDrives() {
+  return State().skipped;
+}
+
+std::optional<bool> SptiDriveWritable(uint8_t haId, uint8_t target, uint8_t lun, std::string& why) {
+  TSptiState& state = State();
+  TSptiDrive* drive = FindDrive(state.table, haId, target, lun);
+  if (!drive)
+    return std::nullopt;
+  const std::lock_guard lock(state.handles);
+  if (drive->Handle == platform::InvalidDriveHandle || drive->ReadOnly) {
+    // Permissions may have changed since the drive was opened: ask the
+    // system now, and let the commands to come use what it grants.
+    const platform::TDriveHandle handle = OpenLetter(*drive);
+    if (handle == platform::InvalidDriveHandle) {
+      why = ReasonOf(platform::LastDriveError(), drive->DriveIndex);
+      return false;
+    }
+    if (drive->Handle != platform::InvalidDriveHandle)
+      platform::CloseDrive(drive->Handle);
+    drive->Handle = handle;
+  }
+  if (!drive->ReadOnly)
+    return true;
+  const std::string where = Where(platform::DriveDevicePath(static_cast<char>('A' + drive->DriveIndex)), drive->DriveIndex);
+  why = Format(whyNoWriteAccess, where.c_str());
+  return false;
+}
+
 int ScanDrives() {
   TSptiState& state = State();
   if (state.scanned)
     return 0;
   ClearTable(state);
-  state.unaddressed = 0;
+  state.skipped.clear();
   int found = 0;
   for (uint8_t number = 2; number <= 26; ++number) {
     TSptiDrive& entry = state.table.Drives[number];
@@ -225,19 +367,7 @@ int ScanDrives() {
     if (entry.Present)
       ++found;
   }
-  state.table.AdapterCount = AdapterCountOf(state.table);
-  if (state.unaddressed != 0) {
-    // Drives without a SCSI address share one adapter after the real ones.
-    const uint8_t extra = state.table.AdapterCount;
-    for (size_t i = 2; i < state.table.Drives.size(); ++i) {
-      TSptiDrive& d = state.table.Drives[i];
-      if (d.Present && d.Lun == SptiNoAddressLun) {
-        d.Lun = 0;
-        d.HaId = extra;
-      }
-    }
-    state.table.AdapterCount = AdapterCountOf(state.table);
-  }
+  AssignAddresses(state.table);
   state.scanned = true;
   return found;
 }
@@ -258,6 +388,14 @@ void CloseSpti() {
   state.scanned = false;
 }
 
+uint32_t SptiExecute(SRB_ExecSCSICmd& request, uint32_t timeoutMs, TExecDetails& details) {
+  // SG_IO and the Windows structure count whole seconds: round up, so that
+  // a drive gets at least the time the caller granted.
+  const uint32_t seconds = timeoutMs / 1000 + (timeoutMs % 1000 != 0 ? 1 : 0);
+  request.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  return Execute(State(), request, std::max<uint32_t>(seconds, 1), details);
+}
+
 uint32_t SptiGetASPI32SupportInfo() {
   const uint8_t count = State().table.AdapterCount;
   return count != 0 ? MakeSupportInfo(SS_COMP, count) : MakeSupportInfo(SS_NO_ADAPTERS, 0);
@@ -271,7 +409,10 @@ uint32_t SptiSendASPI32Command(void* request) {
   switch (header[0]) {
     case SC_HA_INQUIRY: return HaInquiry(state, *static_cast<SRB_HAInquiry*>(request));
     case SC_GET_DEV_TYPE: return DeviceType(state, *static_cast<SRB_GDEVBlock*>(request));
-    case SC_EXEC_SCSI_CMD: return Execute(state, *static_cast<SRB_ExecSCSICmd*>(request));
+    case SC_EXEC_SCSI_CMD: {
+      TExecDetails details;
+      return Execute(state, *static_cast<SRB_ExecSCSICmd*>(request), SptiTimeoutSeconds, details);
+    }
     case SC_GET_DISK_INFO:
       // No disk information here: the drive letter comes from the table.
       header[1] = SS_PENDING;

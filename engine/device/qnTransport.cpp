@@ -14,6 +14,7 @@ namespace {
 void UseSpti(TTransportState& transport) {
   transport.Send = SptiSendASPI32Command;
   transport.SupportInfo = SptiGetASPI32SupportInfo;
+  transport.ExecuteTimed = SptiExecute;
   transport.Name = SptiTransportName;
   transport.Initialized = true;
 }
@@ -45,6 +46,7 @@ bool ReinitializeTransport() {
   TTransportState& transport = Transport();
   if (transport.Name == SptiTransportName) {
     transport.Initialized = false;
+    transport.ExecuteTimed = nullptr;
     CloseSpti();
   } else {
     UnloadAspiDll();
@@ -60,6 +62,7 @@ void CloseTransport() {
   transport.Initialized = false;
   transport.Send = nullptr;
   transport.SupportInfo = nullptr;
+  transport.ExecuteTimed = nullptr;
   transport.Name.clear();
 }
 

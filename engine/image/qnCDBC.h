@@ -137,6 +137,11 @@ public:
   int32_t BuildImageFile(const std::string& FileName, bool QuickMode);
 
   // ---- Burning ----
+  // Both burns are refused with OnWriteDone("WRITER ERROR [" + the reason +
+  // "]") before anything is sent when the drive can't be written
+  // (DriveWritable). A write that fails because the transport did (no write
+  // access, the drive gone, no answer in time) ends the job at once: only a
+  // drive that says it is busy or not ready is tried again.
   // Burns the compilation to the loaded disc as a new session (after the
   // last one when the disc has room for more; the earlier session named by
   // SessionToImport read back first). Blocks until the cache's pre-fill is

@@ -99,6 +99,12 @@ bool TQNZBurner::BurnMayStart() {
     ReportBeforeStart("THE DRIVE IS ERASING");
     return false;
   }
+  // A drive opened read-only refuses every write: say so before the job.
+  std::string why;
+  if (!DriveWritable(why)) {
+    ReportBeforeStart("WRITER ERROR [" + why + "]");
+    return false;
+  }
   LowestBufferFill = -1;
   bufferFilled_ = false;
   AbortRequested = false;

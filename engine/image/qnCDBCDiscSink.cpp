@@ -42,8 +42,12 @@ bool IsCdRecordable(uint8_t kind) {
 }
 
 // Drives answer NOT READY (long write in progress) or BUSY while their
-// buffer is full; such a write is tried again.
+// buffer is full; such a write is tried again. A write that never reached
+// the drive (no access, the drive gone, no answer in time) is no busy drive:
+// retrying it would only hide the reason for 100 minutes.
 bool DriveBusy(const TSCSIDevice& device) {
+  if (device.TransportFailed)
+    return false;
   return device.TargetBusy || device.LastSense[12] == AscNotReady || device.LastSense[12] == 0x00;
 }
 

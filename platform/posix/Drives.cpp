@@ -5,13 +5,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string_view>
 #include <vector>
@@ -23,6 +26,7 @@ namespace qnzb::platform {
 namespace {
 
 using TDriveMap = std::array<std::string, 26>;
+using group_t = struct group;
 
 struct TRegistry {
   std::mutex mutex;
@@ -34,6 +38,82 @@ struct TRegistry {
 TRegistry& Registry() {
   static TRegistry registry;
   return registry;
+}
+
+thread_local TDriveError lastError;
+
+struct TOpenHookState {
+  std::mutex mutex;
+  TOpenHook hook;
+};
+
+TOpenHookState& OpenHookState() {
+  static TOpenHookState state;
+  return state;
+}
+
+// open() of a device path, or the errno the test hook fails it with.
+int OpenPath(const std::string& path, bool readWrite) {
+  TOpenHook hook;
+  {
+    TOpenHookState& state = OpenHookState();
+    const std::lock_guard lock(state.mutex);
+    hook = state.hook;
+  }
+  if (hook) {
+    if (const int error = hook(path, readWrite)) {
+      errno = error;
+      return -1;
+    }
+  }
+  // Non-blocking, so a drive without a medium opens at all.
+  return ::open(path.c_str(), (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+}
+
+bool InGroup(gid_t group) {
+  if (::getegid() == group)
+    return true;
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+  const int n = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  return n > 0 && std::find(groups.begin(), groups.begin() + n, group) != groups.begin() + n;
+}
+
+std::string GroupName(gid_t group) {
+  std::vector<char> buffer(4096);
+  group_t entry{};
+  group_t* found = nullptr;
+  if (::getgrgid_r(group, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return {};
+  return found->gr_name;
+}
+
+// Why opening a device path failed, in words.
+TDriveError OpenError(const std::string& path, int error) {
+  TDriveError e;
+  e.SystemError = error;
+  e.Path = path;
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      e.Fault = TDriveFault::Denied;
+      e.Text = posix::DeniedText(path);
+      break;
+    case ENOENT:
+    case ENOTDIR:
+      e.Fault = TDriveFault::NoDrive;
+      e.Text = path + " does not exist";
+      break;
+    case ENXIO:
+    case ENODEV:
+      e.Fault = TDriveFault::Gone;
+      e.Text = "no device behind " + path;
+      break;
+    default:
+      e.Fault = TDriveFault::Refused;
+      e.Text = "can't open " + path + ": " + std::strerror(error);
+      break;
+  }
+  return e;
 }
 
 int LetterIndex(char letter) {
@@ -123,7 +203,31 @@ std::optional<TOpenDrive> LookUpDrive(TDriveHandle handle) {
   return it->second;
 }
 
+void SetDriveError(TDriveError error) {
+  lastError = std::move(error);
+}
+
+void ClearDriveError() {
+  lastError = TDriveError{};
+}
+
+std::string DeniedText(const std::string& path) {
+  std::string text = "permission denied on " + path;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    return text;
+  // The usual case: the node belongs to a group (cdrom) that may read and
+  // write it, and the user is not in it.
+  const bool groupMay = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  const std::string group = groupMay && !InGroup(info.st_gid) ? GroupName(info.st_gid) : std::string();
+  return text + (group.empty() ? ": ask for read and write access to it" : ": join group " + group);
+}
+
 } // namespace posix
+
+TDriveError LastDriveError() {
+  return lastError;
+}
 
 std::string DriveDevicePath(char letter) {
   const int index = LetterIndex(letter);
@@ -152,24 +256,30 @@ uint32_t GetDriveType(const std::string& rootPath) {
 
 TDriveHandle OpenDrive(char letter) {
   const int index = LetterIndex(letter);
-  if (index < 0)
+  const auto fail = [](TDriveError error) {
+    posix::SetDriveError(std::move(error));
     return InvalidDriveHandle;
+  };
+  if (index < 0)
+    return fail({TDriveFault::NoDrive, 0, 0, {}, "no drive letter"});
   const char upper = static_cast<char>('A' + index);
   if (std::optional<TSimulatedDrive> simulated = posix::SimulatedDriveOf(upper)) {
     if (simulated->OpenFails)
-      return InvalidDriveHandle;
-    return Register({-1, simulated, upper});
+      return fail({TDriveFault::Refused, 0, 0, {}, std::string("drive ") + upper + ": can't be opened"});
+    posix::ClearDriveError();
+    return Register({-1, simulated, upper, {}, false});
   }
   const std::string path = DriveDevicePath(upper);
   if (path.empty())
-    return InvalidDriveHandle;
-  // Non-blocking, so a drive without a medium opens at all.
-  int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    return fail({TDriveFault::NoDrive, 0, 0, {}, std::string("no drive ") + upper + ":"});
+  int fd = OpenPath(path, true);
+  const int readWriteError = fd < 0 ? errno : 0;
   if (fd < 0)
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    fd = OpenPath(path, false);
   if (fd < 0)
-    return InvalidDriveHandle;
-  return Register({fd, std::nullopt, upper});
+    return fail(OpenError(path, errno));
+  posix::ClearDriveError();
+  return Register({fd, std::nullopt, upper, path, readWriteError != 0});
 }
 
 bool CloseDrive(TDriveHandle handle) {
@@ -184,6 +294,17 @@ bool CloseDrive(TDriveHandle handle) {
     registry.open.erase(it);
   }
   return fd < 0 || ::close(fd) == 0;
+}
+
+void SetOpenHook(TOpenHook hook) {
+  TOpenHookState& state = OpenHookState();
+  const std::lock_guard lock(state.mutex);
+  state.hook = std::move(hook);
+}
+
+bool DriveOpenedReadOnly(TDriveHandle handle) {
+  const std::optional<posix::TOpenDrive> drive = posix::LookUpDrive(handle);
+  return drive && drive->ReadOnly;
 }
 
 size_t OpenDriveHandleCount() {

@@ -6,8 +6,10 @@
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -20,6 +22,7 @@ namespace {
 struct THookState {
   std::mutex mutex;
   TSgIoHook hook;
+  TAddressHook address;
 };
 
 THookState& HookState() {
@@ -65,6 +68,119 @@ int SgIo(int descriptor, TSgIoRequest& request) {
     hook = state.hook;
   }
   return hook ? hook(descriptor, request) : RealSgIo(descriptor, request);
+}
+
+// The adapter's host status (DID_* of the kernel's SCSI layer) and the
+// driver's time-out flag.
+constexpr uint16_t DidNoConnect = 0x01;
+constexpr uint16_t DidTimeOut = 0x03;
+constexpr uint16_t DidBadTarget = 0x04;
+constexpr uint16_t DidReset = 0x08;
+constexpr uint16_t DidTransportFailfast = 0x0F;
+constexpr uint16_t DriverTimeout = 0x06;
+
+bool Fail(TDriveError error) {
+  posix::SetDriveError(std::move(error));
+  return false;
+}
+
+std::string Hex2(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02Xh", value & 0xFFFFu);
+  return text;
+}
+
+// The node was removed or now names another device: the drive went away.
+bool NodeChanged(int descriptor, const std::string& path) {
+  struct stat open {}, now {};
+  if (::fstat(descriptor, &open) != 0 || ::stat(path.c_str(), &now) != 0)
+    return true;
+  return open.st_rdev != now.st_rdev || open.st_ino != now.st_ino;
+}
+
+// A failing SG_IO ioctl in words. Without write access the kernel refuses
+// every command that changes the medium or the drive's settings.
+TDriveError IoctlError(const posix::TOpenDrive& drive, int error) {
+  TDriveError e;
+  e.SystemError = error;
+  e.Path = drive.Path;
+  const std::string what = std::strerror(error);
+  switch (error) {
+    case EPERM:
+    case EACCES:
+    case EBADF:
+      e.Fault = drive.ReadOnly ? TDriveFault::ReadOnly : TDriveFault::Refused;
+      e.Text = drive.ReadOnly ? "no write access to " + drive.Path + " (opened read-only)"
+                              : "the system refused the command on " + drive.Path + ": " + what;
+      break;
+    case ENODEV:
+    case ENXIO:
+      e.Fault = TDriveFault::Gone;
+      e.Text = "the drive of " + drive.Path + " is gone";
+      break;
+    case EIO:
+      e.Fault = NodeChanged(drive.Descriptor, drive.Path) ? TDriveFault::Gone : TDriveFault::IoError;
+      e.Text = e.Fault == TDriveFault::Gone ? "the drive of " + drive.Path + " is gone"
+                                            : "I/O error on " + drive.Path;
+      break;
+    case ETIMEDOUT:
+      e.Fault = TDriveFault::Timeout;
+      e.Text = "the drive of " + drive.Path + " did not answer in time";
+      break;
+    default:
+      e.Fault = TDriveFault::Refused;
+      e.Text = "the system refused the command on " + drive.Path + ": " + what;
+      break;
+  }
+  return e;
+}
+
+// An adapter error of a command that came back.
+TDriveError HostError(const posix::TOpenDrive& drive, const TSgIoRequest& request) {
+  TDriveError e;
+  e.HostStatus = request.HostStatus;
+  e.Path = drive.Path;
+  switch (request.HostStatus) {
+    case 0:  // only the driver's time-out brings us here
+    case DidTimeOut:
+      e.Fault = TDriveFault::Timeout;
+      e.Text = "the drive of " + drive.Path + " did not answer in time";
+      break;
+    case DidNoConnect:
+    case DidBadTarget:
+    case DidTransportFailfast:
+      e.Fault = TDriveFault::Gone;
+      e.Text = "the drive of " + drive.Path + " is gone";
+      break;
+    case DidReset:
+      e.Fault = TDriveFault::BusReset;
+      e.Text = "the bus of " + drive.Path + " was reset during the command";
+      break;
+    default:
+      e.Fault = TDriveFault::HostError;
+      e.Text = "the adapter of " + drive.Path + " reported host status " + Hex2(request.HostStatus);
+      break;
+  }
+  return e;
+}
+
+int RealIdLun(int descriptor, TScsiIdLun& address) {
+  // dev_id: id in bits 0-7, lun 8-15, channel 16-23, host 24-31.
+  struct {
+    int dev_id;
+    int host_unique_id;
+  } idlun{};
+  if (::ioctl(descriptor, SCSI_IOCTL_GET_IDLUN, &idlun) != 0)
+    return errno;
+  // The bus number is the whole host number; dev_id holds its low byte only.
+  int bus = 0;
+  if (::ioctl(descriptor, SCSI_IOCTL_GET_BUS_NUMBER, &bus) != 0)
+    bus = (idlun.dev_id >> 24) & 0xFF;
+  address.Host = static_cast<uint32_t>(bus);
+  address.Channel = static_cast<uint8_t>((idlun.dev_id >> 16) & 0xFF);
+  address.Id = static_cast<uint8_t>(idlun.dev_id & 0xFF);
+  address.Lun = static_cast<uint8_t>((idlun.dev_id >> 8) & 0xFF);
+  return 0;
 }
 
 // The parts of the structure every path needs, checked: false when it can't
@@ -122,9 +238,10 @@ bool RunSimulated(SimulatedDevice& device, const TChecked& c) {
   return true;
 }
 
-bool RunSgIo(int descriptor, const TChecked& c) {
+bool RunSgIo(const posix::TOpenDrive& drive, const TChecked& c) {
   SCSI_PASS_THROUGH_DIRECT& spt = *c.Spt;
   TSgIoRequest request;
+  request.Node = drive.Path;
   if (spt.DataTransferLength > 0)
     request.Direction = spt.DataIn == SCSI_IOCTL_DATA_IN ? TSgIoRequest::TDirection::FromDevice
                                                          : TSgIoRequest::TDirection::ToDevice;
@@ -136,15 +253,18 @@ bool RunSgIo(int descriptor, const TChecked& c) {
   request.TimeoutMs = (spt.TimeOutValue < maxSeconds ? spt.TimeOutValue : maxSeconds) * 1000;
   request.Sense = c.Sense;
   request.SenseCapacity = c.SenseCapacity;
-  if (SgIo(descriptor, request) != 0)
-    return false;
+  if (SgIo(drive.Descriptor, request) != 0)
+    return Fail(IoctlError(drive, errno));
   spt.ScsiStatus = request.Status;
   spt.SenseInfoLength = request.SenseWritten < c.SenseCapacity ? request.SenseWritten : c.SenseCapacity;
   if (request.Residual > 0 && static_cast<uint32_t>(request.Residual) <= spt.DataTransferLength)
     spt.DataTransferLength -= static_cast<uint32_t>(request.Residual);
   // A status with an adapter error (time-out, reset, no connect) is a failed
   // transport, not an answer of the device.
-  return request.HostStatus == 0;
+  if (request.HostStatus != 0 || (request.DriverStatus & 0x0F) == DriverTimeout)
+    return Fail(HostError(drive, request));
+  posix::ClearDriveError();
+  return true;
 }
 
 } // namespace
@@ -152,44 +272,51 @@ bool RunSgIo(int descriptor, const TChecked& c) {
 bool ScsiPassThroughDirect(TDriveHandle handle, void* buffer, uint32_t length) {
   TChecked checked{};
   if (!Check(buffer, length, checked))
-    return false;
+    return Fail({TDriveFault::Malformed, EINVAL, 0, {}, "malformed pass-through request"});
   const std::optional<posix::TOpenDrive> drive = posix::LookUpDrive(handle);
   if (!drive)
-    return false;
+    return Fail({TDriveFault::NotOpen, EBADF, 0, {}, "the drive is not open"});
   if (drive->Simulated) {
-    if (drive->Simulated->PassThroughFails || !drive->Simulated->Device)
-      return false;
+    const std::string name = std::string("drive ") + drive->Letter + ":";
+    if (!drive->Simulated->Device)
+      return Fail({TDriveFault::Gone, ENODEV, 0, {}, "the drive of " + name + " is gone"});
+    if (drive->Simulated->PassThroughFails)
+      return Fail({TDriveFault::IoError, EIO, 0, {}, "I/O error on " + name});
+    posix::ClearDriveError();
     return RunSimulated(*drive->Simulated->Device, checked);
   }
-  return RunSgIo(drive->Descriptor, checked);
+  return RunSgIo(*drive, checked);
 }
 
 bool ScsiGetAddress(TDriveHandle handle, SCSI_ADDRESS& address) {
   const std::optional<posix::TOpenDrive> drive = posix::LookUpDrive(handle);
   if (!drive)
-    return false;
+    return Fail({TDriveFault::NotOpen, EBADF, 0, {}, "the drive is not open"});
   if (drive->Simulated) {
     if (!drive->Simulated->Address)
-      return false;
+      return Fail({TDriveFault::Refused, ENOTTY, 0, {}, "the drive has no SCSI address"});
+    posix::ClearDriveError();
     address = *drive->Simulated->Address;
     address.Length = sizeof(SCSI_ADDRESS);
     return true;
   }
-  // dev_id: id in bits 0-7, lun 8-15, channel 16-23, host 24-31.
-  struct {
-    int dev_id;
-    int host_unique_id;
-  } idlun{};
-  if (::ioctl(drive->Descriptor, SCSI_IOCTL_GET_IDLUN, &idlun) != 0)
-    return false;
-  int bus = 0;
-  if (::ioctl(drive->Descriptor, SCSI_IOCTL_GET_BUS_NUMBER, &bus) != 0)
-    bus = (idlun.dev_id >> 24) & 0xFF;
+  TAddressHook hook;
+  {
+    THookState& state = HookState();
+    const std::lock_guard lock(state.mutex);
+    hook = state.address;
+  }
+  TScsiIdLun found;
+  const int error = hook ? hook(drive->Path, found) : RealIdLun(drive->Descriptor, found);
+  if (error != 0)
+    return Fail({TDriveFault::Refused, error, 0, drive->Path, drive->Path + " has no SCSI address"});
+  posix::ClearDriveError();
   address.Length = sizeof(SCSI_ADDRESS);
-  address.PortNumber = static_cast<uint8_t>(bus);
-  address.PathId = static_cast<uint8_t>((idlun.dev_id >> 16) & 0xFF);
-  address.TargetId = static_cast<uint8_t>(idlun.dev_id & 0xFF);
-  address.Lun = static_cast<uint8_t>((idlun.dev_id >> 8) & 0xFF);
+  // The Windows layout has one byte for the host: numbers from 256 on wrap.
+  address.PortNumber = static_cast<uint8_t>(found.Host);
+  address.PathId = found.Channel;
+  address.TargetId = found.Id;
+  address.Lun = found.Lun;
   return true;
 }
 
@@ -197,6 +324,12 @@ void SetSgIoHook(TSgIoHook hook) {
   THookState& state = HookState();
   const std::lock_guard lock(state.mutex);
   state.hook = std::move(hook);
+}
+
+void SetAddressHook(TAddressHook hook) {
+  THookState& state = HookState();
+  const std::lock_guard lock(state.mutex);
+  state.address = std::move(hook);
 }
 
 } // namespace qnzb::platform

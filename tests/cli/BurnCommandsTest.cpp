@@ -12,9 +12,9 @@
 #include "cli/CliContext.h"
 #include "cli/CliFixture.h"
 #include "cli/RawSession.h"
-#include "engine/device/SimulatedDevice.h"
 #include "engine/runtime/Clock.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 #include "vdrive/Recorder.h"
 
 namespace qnzb::test {

@@ -2,12 +2,15 @@
 // simulated letters, --drive, a machine without any drive and, run as its
 // own program, the virtual recorder's library next to it.
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "cli/CliFixture.h"
-#include "engine/device/SimulatedDevice.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
+#include "support/FakeNodes.h"
 
 namespace qnzb::test {
 namespace {
@@ -67,16 +70,69 @@ TEST_F(DrivesCommand, ListsEveryDriveLine) {
             "1:0:0,F: VENDOR02PRODUCT TWO     2.20\n"
             "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
 
-  // Every run starts from a fresh scan: a drive gone is gone from the list.
+  // Every run starts from a fresh scan: a drive gone is gone from the list,
+  // and the adapters are numbered again.
   platform::DetachSimulatedDrive('F');
   run = Run({"drives"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
             "0:0:0,E: VENDOR01PRODUCT ONE     1.10\n"
-            "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+            "1:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
   run = Run({"drives", "--drive", "1"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "2:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+  EXPECT_EQ(run.out, "1:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
+}
+
+TEST_F(DrivesCommand, RealNodesAndTheDrivesThatWereSkipped) {
+  TInquiryDrive drive(0x05, "VENDOR01PRODUCT ONE     1.10");
+  TFakeNodes nodes(tmp);
+  TFakeNodes::TNode& denied = nodes.Add('D', &drive, platform::TScsiIdLun{0, 0, 0, 0});
+  denied.OpenError = EACCES;  // a user outside the node's group
+  const std::string usb = nodes.Add('E', &drive, platform::TScsiIdLun{10, 0, 0, 0}).Path;
+  TFakeNodes::TNode& readOnly = nodes.Add('F', &drive, platform::TScsiIdLun{3, 0, 0, 0});
+  readOnly.ReadWriteError = EACCES;
+
+  TCliRun run = Run({"drives"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string first = "0:0:0,E: VENDOR01PRODUCT ONE     1.10  " + usb + " (host 10)";
+  const std::string second = "1:0:0,F: VENDOR01PRODUCT ONE     1.10  " + readOnly.Path + " (host 3, read-only)";
+  EXPECT_EQ(run.out, first + "\n" + second + "\n");
+  EXPECT_NE(run.err.find("warning: drive D: (" + denied.Path + ") skipped: permission denied on " + denied.Path),
+            std::string::npos)
+      << run.err;
+
+  const struct {
+    std::string node;
+    int status;
+    std::string out, error;
+  } rows[] = {
+      {usb, 0, first + "\n", ""},
+      {readOnly.Path, 0, second + "\n", ""},
+      {denied.Path, 1, "", "no drive on " + denied.Path + ": it was skipped: permission denied on " + denied.Path},
+      {tmp.at("sr9"), 1, "", "no drive on " + tmp.at("sr9") + ": it is not in the device list"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.node);
+    run = Run({"drives", "--drive", row.node});
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_EQ(run.out, row.out);
+    EXPECT_NE(run.err.find(row.error), std::string::npos) << run.err;
+  }
+
+  // A drive opened read-only is refused a burn or an erase before anything is written.
+  const std::string image = tmp.write("image.iso", std::string(4096, 'x'));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"burn-iso", "--drive", readOnly.Path, image},
+        std::vector<std::string>{"erase", "--quick", "--drive", readOnly.Path}}) {
+    SCOPED_TRACE(args[0]);
+    nodes.Seen.clear();
+    run = Run(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("NO WRITE ACCESS TO " + readOnly.Path), std::string::npos) << run.err;
+    EXPECT_TRUE(std::none_of(nodes.Seen.begin(), nodes.Seen.end(), [](const TFakeNodes::TSeen& s) {
+      return s.Cdb[0] == 0x2A || s.Cdb[0] == 0xA1 || s.Cdb[0] == 0x04;
+    }));
+  }
 }
 
 TEST_F(DrivesCommand, BadDriveChoices) {
@@ -90,6 +146,7 @@ TEST_F(DrivesCommand, BadDriveChoices) {
       {{"drives", "--drive", "1"}, 1, "no drive 1: the device list has 1 line(s)"},
       {{"drives", "--drive", "-1"}, 2, "--drive"},
       {{"drives", "--drive", "x"}, 2, "--drive"},
+      {{"drives", "--drive", "sr0"}, 2, "--drive"},
   };
   for (const auto& row : rows) {
     const TCliRun run = Run(row.args);

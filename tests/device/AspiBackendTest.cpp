@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/device/qnASPI.h"
+#include "engine/device/qnDrvLib.h"
 #include "engine/device/qnSPTI.h"
+#include "support/FakeNodes.h"
 #include "TransportFixture.h"
 
 namespace qnzb {
@@ -63,7 +65,7 @@ TEST_F(AspiBackend, ReinitializeRescansThePassThroughBackEnd) {
   EXPECT_TRUE(ReinitializeTransport());
   EXPECT_TRUE(Transport().Initialized);
   EXPECT_EQ(Transport().Name, SptiTransportName);
-  EXPECT_EQ(SptiDriveTable().AdapterCount, 4);
+  EXPECT_EQ(SptiDriveTable().AdapterCount, 2);  // hosts 0 and 3 as adapters 0 and 1
   EXPECT_TRUE(SptiDriveTable().Drives[5].Present);
 }
 
@@ -94,6 +96,21 @@ TEST_F(AspiBackend, WithoutOpticalDriveTheLibraryIsTheFallback) {
   EXPECT_EQ(Transport().Name, AspiTransportName);
   EXPECT_TRUE(AspiDllLoaded());
   EXPECT_FALSE(SptiScanned() && SptiDriveTable().Drives[3].Present);
+}
+
+TEST_F(AspiBackend, TheVirtualRecorderNeverTakesARealDrivesLetter) {
+  // /dev/sr0 on host 0, target 0 has the recorder's address in its library,
+  // but not its identification.
+  TScriptedDrive real;
+  test::TFakeNodes nodes(dir_);
+  nodes.Add('D', &real, platform::TScsiIdLun{0, 0, 0, 0});
+  TSCSIDevice device(nullptr);
+  ASSERT_TRUE(device.InitializeTransport(false, ManagerPath));
+  EXPECT_EQ(device.DeviceList, std::vector<std::string>{"0:0:0,V: QNZB    VIRTUAL RECORDER1.00"});
+  // The letter the recorder names is a drive of the system's own: no letter.
+  nodes.Add('V', &real);
+  device.RefreshDeviceList();
+  EXPECT_EQ(device.DeviceList, std::vector<std::string>{"0:0:0,?: QNZB    VIRTUAL RECORDER1.00"});
 }
 
 TEST_F(AspiBackend, PassThroughPreferredOverTheLibrary) {

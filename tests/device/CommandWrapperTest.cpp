@@ -147,7 +147,7 @@ TEST_F(CommandWrapperTest, RequestsAsTheManagerSeesThem) {
     EXPECT_EQ(sent.Block.SRB_CDBLen, c.Cdb.size());
     EXPECT_EQ(sent.Block.SRB_Flags, c.Flags);
     EXPECT_EQ(sent.Block.SRB_BufLen, c.Length);
-    EXPECT_EQ(sent.Block.SRB_SenseLen, 24);
+    EXPECT_EQ(sent.Block.SRB_SenseLen, SENSE_LEN);
     EXPECT_EQ(sent.Block.SRB_BufPointer != nullptr, c.Length != 0);
     EXPECT_EQ(sent.DataOut, c.DataOut);
     ASSERT_EQ(manager.Aborts.size(), 1u);

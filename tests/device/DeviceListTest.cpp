@@ -99,10 +99,11 @@ TEST_F(DeviceList, LinesOfThePassThroughDrives) {
   device_.DoDebug = true;
   ASSERT_TRUE(device_.InitializeTransport(true, ""));
   EXPECT_TRUE(device_.ASPIInitialized());
-  EXPECT_EQ(device_.AdapterLimit, 3);
+  // Host 1 is adapter 0; the drives without an address share adapter 1.
+  EXPECT_EQ(device_.AdapterLimit, 2);
   const std::vector<std::string> expected = {
-      "1:0:0,E: QNZB    VIRTUAL RECORDER1.00",
-      "2:0:0,F: QNZBTESTWRITE ONCE      0.01 (not supported)",
+      "0:0:0,E: QNZB    VIRTUAL RECORDER1.00",
+      "1:0:0,F: QNZBTESTWRITE ONCE      0.01 (not supported)",
   };
   EXPECT_EQ(device_.DeviceList, expected);
   // The enumeration leaves no device selected and no error behind.
@@ -111,11 +112,11 @@ TEST_F(DeviceList, LinesOfThePassThroughDrives) {
   // INQUIRY is served from the scan's data: the recorder saw only the scan.
   EXPECT_EQ(recorder.Commands.size(), 1u);
 
-  ASSERT_GE(messages_.size(), 4u);
+  ASSERT_GE(messages_.size(), 3u);
   EXPECT_EQ(messages_[0].Text, ">>> QNASPI32");
   EXPECT_EQ(messages_[0].Type, mtProgress);
   EXPECT_EQ(messages_[1].Text, ">>> QNZB SPTI ASPI32 (SPTI 0)");
-  EXPECT_EQ(messages_[3].Text, ">>> QNZB SPTI ASPI32 (SPTI 2)");
+  EXPECT_EQ(messages_[2].Text, ">>> QNZB SPTI ASPI32 (SPTI 1)");
 
   // A second component built while the transport is up lists the same,
   // and without DoDebug says nothing.

@@ -84,9 +84,10 @@ TEST_F(ExecuteCommandTest, OutcomeTexts) {
       {0x04, 0, 0x18, false, 0, 0, 0, 0, 0, "TARGET RESERVATION CONFLICT", false},
       {0x04, 0, 0x28, false, 0, 0, 0, 0, 0, "TARGET QUEUE FULL", false},
       {0x04, 0, 0x40, false, 0, 0, 0, 0, 0, "UNKNOWN", false},
-      // CHECK CONDITION without sense data (a failed pass-through call).
-      {0x04, 0, 0x00, false, 0, 0, 0, 0, 0, "", false},
-      {0x04, 0, 0x02, false, 0, 0, 0, 0, 0, "", false},
+      // A failure without status and sense (a failed pass-through call), and
+      // CHECK CONDITION without sense data, still say what they are.
+      {0x04, 0, 0x00, false, 0, 0, 0, 0, 0, "NO ANSWER FROM THE DRIVE", false},
+      {0x04, 0, 0x02, false, 0, 0, 0, 0, 0, "CHECK CONDITION WITHOUT SENSE DATA", false},
       // Sense keys.
       {0x04, 0, 0x02, true, 0x70, 0x00, 0, 0, 0, "NO ADDITIONAL SENSE INFORMATION", false},
       {0x04, 0, 0x02, true, 0x70, 0x80, 0, 0, 0, "FILEMARK", false},
@@ -112,8 +113,7 @@ TEST_F(ExecuteCommandTest, OutcomeTexts) {
       // Flags above the key and the valid bit don't hide the key.
       {0x04, 0, 0x02, true, 0xF0, 0xE5, 0, 0, 0, "ILLEGAL REQUEST", false},
       {0x04, 0, 0x02, true, 0x71, 0x02, 0, 0, 0, "NOT READY", false},
-      // Descriptor-format and vendor response codes.
-      {0x04, 0, 0x02, true, 0x72, 0x05, 0, 0, 0, "UNKNOWN", false},
+      // Vendor response codes (descriptor format: DescriptorSenseReadsAsFixed).
       {0x04, 0, 0x02, true, 0x7F, 0x05, 0, 0, 0, "UNKNOWN", false},
       // ASC/ASCQ texts, only when the sense data has additional bytes.
       {0x04, 0, 0x02, true, 0x70, 0x05, 0x24, 0x00, 10, "ILLEGAL REQUEST (INVALID FIELD IN CDB)", false},
@@ -178,7 +178,7 @@ TEST_F(ExecuteCommandTest, AddressEventAndUnitAreFilledIn) {
   EXPECT_EQ(seen.SRB_HaId, 1);
   EXPECT_EQ(seen.SRB_Target, 10);
   EXPECT_EQ(seen.SRB_Lun, 2);
-  EXPECT_EQ(seen.SRB_SenseLen, 24);
+  EXPECT_EQ(seen.SRB_SenseLen, SENSE_LEN);  // room for descriptor-format sense
   EXPECT_EQ(seen.CDBByte[1], 0x5F);
   EXPECT_GE(PostProcToEvent(seen.SRB_PostProc), 0);
 
@@ -224,7 +224,8 @@ TEST_F(ExecuteCommandTest, ARequestThatNeverCompletesIsAbortedAfterTheTimeOut) {
     EXPECT_EQ(device.ExecuteCommand(r, c.Asked), 1);
     EXPECT_EQ(r.SRB_Status, SS_ERR);
     EXPECT_EQ(r.SRB_HaStat, HASTAT_TIMEOUT);
-    EXPECT_EQ(device.LastErrorText, "");
+    EXPECT_EQ(device.LastErrorText, "DRIVE DID NOT ANSWER IN TIME");
+    EXPECT_TRUE(device.TransportFailed);
     ASSERT_EQ(manager.Aborts.size(), 1u);
     const SRB_Abort& abort = manager.Aborts[0].Block;
     EXPECT_EQ(abort.SRB_Cmd, SC_ABORT_SRB);
@@ -236,6 +237,84 @@ TEST_F(ExecuteCommandTest, ARequestThatNeverCompletesIsAbortedAfterTheTimeOut) {
   // A timed-out first command is no failure the report counts.
   EXPECT_TRUE(device.FirstCommandChecked);
   EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ExecuteCommandTest, ARefusedAbortIsWaitedOutBeforeReturning) {
+  // The manager runs the request on its own thread and can't take it back:
+  // until it lets go, the request on the caller's stack is still its own.
+  TScopedVirtualClock clock;
+  manager.Asynchronous = true;
+  manager.AbortAnswer = SS_ABORT_FAIL;
+  std::atomic<bool> released = false;
+  std::thread worker;
+  manager.Respond = [&](SRB_ExecSCSICmd& r) {
+    worker = std::thread([&r, &released] {
+      // Real time: the virtual 10 s have long passed when this wakes.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::atomic_ref<uint8_t>(r.SRB_Status).store(SS_COMP, std::memory_order_release);
+      released = true;
+      platform::SetEvent(PostProcToEvent(r.SRB_PostProc));
+    });
+  };
+  auto r = Request(0x5B);
+  EXPECT_EQ(device.ExecuteCommand(r, 0), 1);
+  EXPECT_TRUE(released);
+  worker.join();
+  EXPECT_EQ(manager.Aborts.size(), 1u);
+  EXPECT_EQ(r.SRB_Status, SS_ERR);
+  EXPECT_EQ(r.SRB_HaStat, HASTAT_TIMEOUT);
+  EXPECT_EQ(device.LastErrorText, "DRIVE DID NOT ANSWER IN TIME");
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(),
+            ">>> CLOSE TRACK/SESSION: NO ANSWER IN TIME AND THE DRIVE MANAGER REFUSED THE ABORT, WAITING FOR IT TO "
+            "LET GO");
+}
+
+TEST_F(ExecuteCommandTest, DescriptorSenseReadsAsFixed) {
+  // Response code 72h/73h: key in byte 1, ASC/ASCQ in bytes 2-3, then
+  // descriptors (information 00h, sense-key specific 02h, stream 04h).
+  const struct {
+    std::vector<uint8_t> Sense;
+    const char* Text;
+    uint8_t Byte0, Byte2, Asc, Ascq;
+    std::vector<uint8_t> Tail;  // fixed bytes 3-6 and 15-17
+  } cases[] = {
+      {{0x72, 0x02, 0x04, 0x01, 0, 0, 0, 0}, "NOT READY (LOGICAL UNIT IS IN PROCESS OF BECOMING READY)", 0x70, 0x02,
+       0x04, 0x01, {0, 0, 0, 0, 0, 0, 0}},
+      {{0x73, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34},
+       "MEDIUM ERROR (UNRECOVERED READ ERROR)", 0xF1, 0x03, 0x11, 0x00, {0, 0, 0x12, 0x34, 0, 0, 0}},
+      {{0x72, 0x05, 0x24, 0x00, 0, 0, 0, 8, 0x02, 0x06, 0, 0, 0xC8, 0x00, 0x02, 0},
+       "ILLEGAL REQUEST (INVALID FIELD IN CDB)", 0x70, 0x05, 0x24, 0x00, {0, 0, 0, 0, 0xC8, 0x00, 0x02}},
+      // An information field beyond 32 bits can't be valid in the fixed format.
+      {{0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 1, 0, 0, 0, 9},
+       "MEDIUM ERROR (UNRECOVERED READ ERROR)", 0x70, 0x03, 0x11, 0x00, {0, 0, 0, 9, 0, 0, 0}},
+      {{0x72, 0x00, 0x00, 0x00, 0, 0, 0, 4, 0x04, 0x02, 0, 0x80}, "FILEMARK (NO ADDITIONAL SENSE INFORMATION)", 0x70,
+       0x80, 0, 0, {0, 0, 0, 0, 0, 0, 0}},
+      // A descriptor that claims more than the data holds is left out.
+      {{0x72, 0x06, 0x28, 0x00, 0, 0, 0, 30, 0x02, 0x40},
+       "UNIT ATTENTION (NOT READY TO READY CHANGE, MEDIUM MAY HAVE CHANGED)", 0x70, 0x06, 0x28, 0x00,
+       {0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    manager.Respond = [&](SRB_ExecSCSICmd& r) {
+      std::copy(c.Sense.begin(), c.Sense.end(), r.SenseArea);
+      Complete(r, SS_ERR, 0, 0x02);
+    };
+    auto r = Request(0x00);
+    ASSERT_EQ(device.ExecuteCommand(r, 0), 1);
+    EXPECT_EQ(device.LastErrorText, c.Text);
+    EXPECT_EQ(device.LastSense[0], c.Byte0);
+    EXPECT_EQ(device.LastSense[2], c.Byte2);
+    EXPECT_EQ(device.LastSense[7], 10);
+    EXPECT_EQ(device.LastSense[12], c.Asc);
+    EXPECT_EQ(device.LastSense[13], c.Ascq);
+    const std::vector<uint8_t> tail = {device.LastSense[3],  device.LastSense[4],  device.LastSense[5],
+                                       device.LastSense[6],  device.LastSense[15], device.LastSense[16],
+                                       device.LastSense[17]};
+    EXPECT_EQ(tail, c.Tail);
+    EXPECT_FALSE(device.TransportFailed);
+  }
 }
 
 TEST_F(ExecuteCommandTest, CompletionSignalledFromTheManagersThread) {
@@ -275,10 +354,13 @@ TEST_F(ExecuteCommandTest, CompletionSignalledFromTheManagersThread) {
 
 TEST_F(ExecuteCommandTest, ReportLineOfAFailedFirstCommand) {
   manager.Respond = [](SRB_ExecSCSICmd& r) {
+    // What the drive sent before it failed (the executor cleared the buffer).
+    if (r.SRB_BufLen >= 4)
+      std::copy_n(std::array<uint8_t, 4>{0xDE, 0xAD, 0xBE, 0xEF}.begin(), 4, r.SRB_BufPointer);
     PutSense(r, 0x03, 0x11, 0x00);
     Complete(r, 0x04, 0x00, 0x02);
   };
-  alignas(4) std::array<uint8_t, 4> data{0xDE, 0xAD, 0xBE, 0xEF};
+  alignas(4) std::array<uint8_t, 4> data{0x11, 0x22, 0x33, 0x44};
   auto r = Request(0x28, 0x48);
   r.CDBByte[5] = 0x10;
   r.CDBByte[8] = 0x02;

@@ -13,6 +13,7 @@ std::atomic<TFakeAspiManager*> installed{nullptr};
 TFakeAspiManager::TFakeAspiManager() : saved_(Transport()) {
   installed.store(this);
   Transport().Send = &TFakeAspiManager::Dispatch;
+  Transport().ExecuteTimed = nullptr;
   Transport().SupportInfo = [] { return MakeSupportInfo(SS_COMP, 1); };
   Transport().Initialized = true;
   Transport().Name = "FAKE";
@@ -48,8 +49,8 @@ uint32_t TFakeAspiManager::Dispatch(void* request) {
     case SC_ABORT_SRB: {
       auto* a = static_cast<SRB_Abort*>(request);
       self->Aborts.push_back({*a, TickCount()});
-      a->SRB_Status = SS_COMP;
-      return SS_COMP;
+      a->SRB_Status = self->AbortAnswer;
+      return self->AbortAnswer;
     }
     default:
       break;

@@ -39,6 +39,9 @@ public:
   bool Asynchronous = false;
   // Answers SC_HA_INQUIRY (sets SRB_Status and HA_Count); empty: refused.
   std::function<void(SRB_HAInquiry&)> HostAdapter;
+  // What an SC_ABORT_SRB answers: SS_COMP takes the request back; anything
+  // else refuses, as a manager does for a request already running.
+  uint8_t AbortAnswer = SS_COMP;
 
   std::vector<TSent> Sent;
   std::vector<TAbort> Aborts;

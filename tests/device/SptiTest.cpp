@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
+#include "engine/device/qnDrvLib.h"
 #include "engine/device/qnSPTI.h"
+#include "engine/image/qnCDBC.h"
 #include "platform/Drives.h"
+#include "support/FakeNodes.h"
 #include "TransportFixture.h"
 
 namespace qnzb {
@@ -53,15 +58,19 @@ TEST_F(Spti, AddressesWithAndWithoutScsiAddress) {
     std::vector<TAddress> expected;
   };
   const TCase cases[] = {
-      {"two without address next to one on port 1",
+      {"two without address next to one on host 1",
        {{'E', 1}, {'F', std::nullopt}, {'G', std::nullopt}},
-       3,
-       {{'E', 1, 0, 0}, {'F', 2, 0, 0}, {'G', 2, 1, 0}}},
-      {"none has an address: adapter 0 stays empty",
-       {{'D', std::nullopt}, {'H', std::nullopt}},
        2,
-       {{'D', 1, 0, 0}, {'H', 1, 1, 0}}},
-      {"all addressed", {{'D', 0}, {'E', 2}}, 3, {{'D', 0, 0, 0}, {'E', 2, 0, 0}}},
+       {{'E', 0, 0, 0}, {'F', 1, 0, 0}, {'G', 1, 1, 0}}},
+      {"none has an address: they share adapter 0",
+       {{'D', std::nullopt}, {'H', std::nullopt}},
+       1,
+       {{'D', 0, 0, 0}, {'H', 0, 1, 0}}},
+      // F's address is D's: it joins the drives without one.
+      {"hosts numbered in scan order",
+       {{'D', 2}, {'E', 0}, {'F', 2}},
+       3,
+       {{'D', 0, 0, 0}, {'E', 1, 0, 0}, {'F', 2, 0, 0}}},
       {"no drive at all", {}, 1, {}},
   };
   for (const TCase& c : cases) {
@@ -145,21 +154,22 @@ TEST_F(Spti, InquiryComesFromTheCacheWithoutDriveAccess) {
 
 TEST_F(Spti, CommandsGoThroughThePassThrough) {
   TScriptedDrive drive;
-  ASSERT_TRUE(platform::AttachSimulatedDrive('E', Attached(&drive, 1, 2, 0)));
+  ASSERT_TRUE(platform::AttachSimulatedDrive('E', Attached(&drive, 1, 2, 0)));  // host 1: adapter 0
   ASSERT_EQ(ScanDrives(), 1);
   std::array<uint8_t, 8> capacity{};
-  auto read = Command(1, 2, 0, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SRB_EVENT_NOTIFY | SRB_DIR_IN, capacity.data(), 8);
+  auto read = Command(0, 2, 0, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SRB_EVENT_NOTIFY | SRB_DIR_IN, capacity.data(), 8);
   EXPECT_EQ(SptiSendASPI32Command(&read), SS_COMP);
   EXPECT_EQ(drive.Commands.back()[0], 0x25);
   EXPECT_EQ(drive.Directions.back(), ScsiDirection::In);
   EXPECT_EQ(drive.DataSizes.back(), 8u);
 
   std::array<uint8_t, 60> page{};
-  auto select = Command(1, 2, 0, {0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}, SRB_EVENT_NOTIFY | SRB_DIR_OUT, page.data(), 60);
+  auto select =
+      Command(0, 2, 0, {0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}, SRB_EVENT_NOTIFY | SRB_DIR_OUT, page.data(), 60);
   EXPECT_EQ(SptiSendASPI32Command(&select), SS_COMP);
   EXPECT_EQ(drive.Directions.back(), ScsiDirection::Out);
 
-  auto ready = Command(1, 2, 0, {0x00, 0, 0, 0, 0, 0});
+  auto ready = Command(0, 2, 0, {0x00, 0, 0, 0, 0, 0});
   EXPECT_EQ(SptiSendASPI32Command(&ready), SS_COMP);
   EXPECT_EQ(drive.Directions.back(), ScsiDirection::None);
   EXPECT_EQ(drive.Commands.back().size(), 6u);
@@ -169,7 +179,7 @@ TEST_F(Spti, CommandsGoThroughThePassThrough) {
   EXPECT_EQ(platform::OpenDriveHandleCount(), 1u);
 
   // No drive at that address.
-  auto elsewhere = Command(1, 3, 0, {0x00, 0, 0, 0, 0, 0});
+  auto elsewhere = Command(0, 3, 0, {0x00, 0, 0, 0, 0, 0});
   EXPECT_EQ(SptiSendASPI32Command(&elsewhere), SS_NO_DEVICE);
   EXPECT_EQ(elsewhere.SRB_Status, SS_NO_DEVICE);
   CloseSpti();
@@ -181,10 +191,10 @@ TEST_F(Spti, FailuresBringStatusAndSenseBack) {
   TScriptedDrive drive;
   platform::TSimulatedDrive failing = Attached(&drive);
   ASSERT_TRUE(platform::AttachSimulatedDrive('E', failing));
-  ASSERT_EQ(ScanDrives(), 1);  // drive without address: adapter 1
+  ASSERT_EQ(ScanDrives(), 1);  // drive without address: adapter 0
 
   drive.Failure = sense::MediumNotPresent;
-  auto ready = Command(1, 0, 0, {0x00, 0, 0, 0, 0, 0});
+  auto ready = Command(0, 0, 0, {0x00, 0, 0, 0, 0, 0});
   EXPECT_EQ(SptiSendASPI32Command(&ready), SS_ERR);
   EXPECT_EQ(ready.SRB_Status, SS_ERR);
   EXPECT_EQ(ready.SRB_TargStat, ScsiStatusCheckCondition);
@@ -196,21 +206,26 @@ TEST_F(Spti, FailuresBringStatusAndSenseBack) {
 
   // A sense length beyond the sense area is held to it.
   drive.Failure = sense::InvalidFieldInCdb;
-  auto greedy = Command(1, 0, 0, {0x00, 0, 0, 0, 0, 0});
+  auto greedy = Command(0, 0, 0, {0x00, 0, 0, 0, 0, 0});
   greedy.SRB_SenseLen = 255;
   EXPECT_EQ(SptiSendASPI32Command(&greedy), SS_ERR);
   EXPECT_EQ(greedy.SenseArea[12], 0x24);
 
-  // The call itself fails: status 4, target status 0, no sense.
+  // The call itself fails: status 4, target status 0, no sense, but a host
+  // status and a reason.
   failing.PassThroughFails = true;
   CloseSpti();
   ASSERT_EQ(ScanDrives(), 1);
   ASSERT_TRUE(platform::AttachSimulatedDrive('E', failing));
-  auto lost = Command(1, 0, 0, {0x00, 0, 0, 0, 0, 0});
+  auto lost = Command(0, 0, 0, {0x00, 0, 0, 0, 0, 0});
   EXPECT_EQ(SptiSendASPI32Command(&lost), SS_ERR);
   EXPECT_EQ(lost.SRB_TargStat, 0);
+  EXPECT_EQ(lost.SRB_HaStat, HASTAT_PHASE_ERR);
   EXPECT_TRUE(std::all_of(std::begin(lost.SenseArea), std::end(lost.SenseArea), [](uint8_t b) { return b == 0; }));
-
+  TExecDetails details;
+  auto again = Command(0, 0, 0, {0x00, 0, 0, 0, 0, 0});
+  EXPECT_EQ(SptiExecute(again, 10000, details), SS_ERR);
+  EXPECT_EQ(details.Reason, "I/O ERROR ON DRIVE E:");
 }
 
 TEST_F(Spti, CloseAfterCommandClosesTheHandle) {
@@ -238,8 +253,10 @@ TEST_F(Spti, CloseAfterCommandClosesTheHandle) {
 
 TEST_F(Spti, OtherRequestTypes) {
   TScriptedDrive drive;
-  ASSERT_TRUE(platform::AttachSimulatedDrive('E', Attached(&drive, 1, 4, 0)));
-  ASSERT_EQ(ScanDrives(), 1);
+  TScriptedDrive second;
+  ASSERT_TRUE(platform::AttachSimulatedDrive('E', Attached(&drive, 1, 4, 0)));  // adapter 0
+  ASSERT_TRUE(platform::AttachSimulatedDrive('F', Attached(&second, 7, 0, 0)));  // adapter 1
+  ASSERT_EQ(ScanDrives(), 2);
 
   EXPECT_EQ(SptiSendASPI32Command(nullptr), SS_ERR);
 
@@ -259,7 +276,7 @@ TEST_F(Spti, OtherRequestTypes) {
 
   SRB_GDEVBlock dev{};
   dev.SRB_Cmd = SC_GET_DEV_TYPE;
-  dev.SRB_HaId = 1;
+  dev.SRB_HaId = 0;
   dev.SRB_Target = 4;
   EXPECT_EQ(SptiSendASPI32Command(&dev), SS_COMP);
   EXPECT_EQ(dev.SRB_DeviceType, DTYPE_CDROM);
@@ -271,7 +288,7 @@ TEST_F(Spti, OtherRequestTypes) {
   SRB_GetDiskInfo disk{};
   disk.SRB_Cmd = SC_GET_DISK_INFO;
   disk.SRB_Status = 0x55;
-  disk.SRB_HaId = 1;
+  disk.SRB_HaId = 0;
   disk.SRB_Target = 4;
   EXPECT_EQ(SptiSendASPI32Command(&disk), SS_ERR);
   EXPECT_EQ(disk.SRB_Status, 0);
@@ -283,6 +300,228 @@ TEST_F(Spti, OtherRequestTypes) {
     EXPECT_EQ(other.SRB_Status, SS_ERR) << int(type);
   }
   EXPECT_EQ(drive.CommandCount(), 1u);  // only the scan reached the drive
+}
+
+// A drive that fills every data-in buffer whole: byte i is A0h + i.
+class TFillingDrive final : public SimulatedDevice {
+public:
+  ScsiOutcome Execute(std::span<const uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction,
+                      std::span<uint8_t> sense) override {
+    if (cdb[0] == 0x12 || direction != ScsiDirection::In)
+      return identity_.Execute(cdb, data, direction, sense);
+    for (size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<uint8_t>(0xA0 + i);
+    ScsiOutcome outcome;
+    outcome.Transferred = static_cast<uint32_t>(data.size());
+    return outcome;
+  }
+
+private:
+  TScriptedDrive identity_;
+};
+
+class SptiNodes : public Spti {
+protected:
+  platform::TScsiIdLun At(uint32_t host, uint8_t id = 0, uint8_t lun = 0) { return {host, 0, id, lun}; }
+  // The component over the pass-through back end, the drive of `line` selected.
+  void Start(size_t line = 0) {
+    ASSERT_TRUE(device_.InitializeTransport(true, ""));
+    ASSERT_LT(line, device_.DeviceList.size());
+    device_.SelectDevice(device_.DeviceList[line]);
+    ASSERT_FALSE(device_.SelectedId.empty());
+  }
+
+  test::TFakeNodes nodes_{dir_};
+  TQNZBurner device_{nullptr};
+};
+
+TEST_F(SptiNodes, EveryHostNumberGivesASelectableLine) {
+  // USB burners sit on hosts 10 and up; a target beyond 7 can't be listed
+  // where the system puts it.
+  TScriptedDrive drive;
+  const struct {
+    char Letter;
+    platform::TScsiIdLun Address;
+    const char* Line;
+  } rows[] = {
+      {'D', At(0), "0:0:0,D:"},   {'E', At(9), "1:0:0,E:"},   {'F', At(10), "2:0:0,F:"},
+      {'G', At(127), "3:0:0,G:"}, {'H', At(200), "4:0:0,H:"}, {'I', At(200, 9), "5:0:0,I:"},
+  };
+  for (const auto& row : rows)
+    nodes_.Add(row.Letter, &drive, row.Address);
+  ASSERT_TRUE(device_.InitializeTransport(true, ""));
+  ASSERT_EQ(device_.DeviceList.size(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].Letter);
+    EXPECT_TRUE(device_.DeviceList[i].starts_with(rows[i].Line)) << device_.DeviceList[i];
+    device_.SelectDevice(device_.DeviceList[i]);
+    EXPECT_EQ(device_.SelectedId, device_.DeviceList[i]);
+    EXPECT_EQ(device_.DriveLetter(), rows[i].Letter);
+    const TSptiDrive* entry = SptiDriveOfLetter(rows[i].Letter);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->Host, rows[i].Address.Host);  // kept for display
+  }
+}
+
+TEST_F(SptiNodes, CommandsReachSgIoWithTheirOwnTimeOut) {
+  // The drive is unit 1 of its target: the pass-through addresses it, so CDB
+  // byte 1 carries no unit bits.
+  TScriptedDrive drive;
+  nodes_.Add('D', &drive, At(3, 0, 1));
+  Start();
+  const struct {
+    const char* Name;
+    std::function<bool(TQNZBurner&)> Call;
+    uint8_t Opcode;
+    uint32_t TimeoutMs;
+  } rows[] = {
+      {"TestUnitReady 5000, raised", [](TQNZBurner& d) { return d.TestUnitReady(5000); }, 0x00, 10000},
+      {"TestUnitReady 10500, rounded up", [](TQNZBurner& d) { return d.TestUnitReady(10500); }, 0x00, 11000},
+      {"Write10", [](TQNZBurner& d) { return d.Write10(0, 1, 0x50, std::vector<uint8_t>(2048)); }, 0x2A, 120000},
+      {"CloseTrackSession", [](TQNZBurner& d) { return d.CloseTrackSession(true, false, false); }, 0x5B, 180000},
+      {"SendOpcInformation", [](TQNZBurner& d) { return d.SendOpcInformation(); }, 0x54, 150000},
+      {"Blank", [](TQNZBurner& d) { return d.Blank(1); }, 0xA1, 4800000},
+      {"ReadTrackInformation", [](TQNZBurner& d) { return d.ReadTrackInformation(1); }, 0x52, 60000},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    nodes_.Seen.clear();
+    EXPECT_TRUE(row.Call(device_));
+    ASSERT_EQ(nodes_.Seen.size(), 1u);
+    EXPECT_EQ(nodes_.Seen[0].Cdb[0], row.Opcode);
+    EXPECT_EQ(nodes_.Seen[0].TimeoutMs, row.TimeoutMs);
+    EXPECT_EQ(nodes_.Seen[0].Cdb[1] & 0xE0, 0);
+    EXPECT_EQ(nodes_.Seen[0].SenseCapacity, SENSE_LEN);  // room for descriptor sense
+  }
+}
+
+TEST_F(SptiNodes, TransportFailuresCarryHostStatusAndReason) {
+  TScriptedDrive drive;
+  test::TFakeNodes::TNode& node = nodes_.Add('D', &drive, At(0));
+  Start();
+  struct TRow {
+    const char* What;
+    std::function<void(test::TFakeNodes::TNode&)> Fault;
+    uint8_t HaStat;
+    std::string Reason;
+    bool Closed;  // the handle is closed, so the next command opens the drive afresh
+  };
+  const TRow rows[] = {
+      {"ENODEV", [](auto& n) { n.IoctlError = ENODEV; }, HASTAT_SEL_TO, "DRIVE IS GONE", true},
+      {"ENXIO", [](auto& n) { n.IoctlError = ENXIO; }, HASTAT_SEL_TO, "DRIVE IS GONE", true},
+      {"EIO", [](auto& n) { n.IoctlError = EIO; }, HASTAT_PHASE_ERR, "I/O ERROR ON " + node.Path, false},
+      {"EPERM", [](auto& n) { n.IoctlError = EPERM; }, HASTAT_PHASE_ERR,
+       "THE SYSTEM REFUSED THE COMMAND ON " + node.Path + " (Operation not permitted)", false},
+      {"no connect", [](auto& n) { n.HostStatus = 0x01; }, HASTAT_SEL_TO, "DRIVE IS GONE", true},
+      {"time-out", [](auto& n) { n.HostStatus = 0x03; }, HASTAT_TIMEOUT, "DRIVE DID NOT ANSWER IN TIME", false},
+      {"bus reset", [](auto& n) { n.HostStatus = 0x08; }, HASTAT_BUS_RESET, "BUS RESET DURING THE COMMAND", false},
+      {"other host error", [](auto& n) { n.HostStatus = 0x07; }, HASTAT_PHASE_ERR,
+       "DRIVE CONNECTION ERROR (HOST STATUS 07h)", false},
+      {"the node can't be opened again", [](auto& n) { n.IoctlError = ENODEV; n.OpenError = ENOENT; },
+       HASTAT_SEL_TO, "DRIVE IS GONE", true},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.What);
+    ASSERT_TRUE(device_.TestUnitReady(5000));  // opens the drive
+    row.Fault(node);
+    EXPECT_FALSE(device_.TestUnitReady(5000));
+    EXPECT_TRUE(device_.TransportFailed);
+    EXPECT_EQ(device_.LastErrorText, row.Reason);
+    const TSptiDrive* entry = SptiDriveOfLetter('D');
+    EXPECT_EQ(entry->Handle == platform::InvalidDriveHandle, row.Closed);
+    if (node.OpenError != 0) {
+      // Still gone at the next command: the open's reason.
+      EXPECT_FALSE(device_.TestUnitReady(5000));
+      EXPECT_EQ(device_.LastErrorText, row.Reason);
+    }
+    node.IoctlError = node.OpenError = 0;
+    node.HostStatus = 0;
+    EXPECT_TRUE(device_.TestUnitReady(5000)) << device_.LastErrorText;
+  }
+  // The request block carries the host status.
+  node.HostStatus = 0x03;
+  SRB_ExecSCSICmd srb{};
+  srb.SRB_Flags = SRB_EVENT_NOTIFY;
+  srb.SRB_CDBLen = 6;
+  ASSERT_EQ(device_.ExecuteCommand(srb, 0), SS_COMP);
+  EXPECT_EQ(srb.SRB_Status, SS_ERR);
+  EXPECT_EQ(srb.SRB_HaStat, HASTAT_TIMEOUT);
+  EXPECT_EQ(srb.SRB_TargStat, 0);
+}
+
+TEST_F(SptiNodes, ShortRepliesLeaveNothingBehind) {
+  TFillingDrive drive;
+  test::TFakeNodes::TNode& node = nodes_.Add('D', &drive, At(0));
+  Start();
+  ASSERT_TRUE(device_.ReadTrackInformation(1));
+  EXPECT_EQ(device_.LastTransferred, 40u);
+  EXPECT_EQ(device_.TrackInfo[39], 0xA0 + 39);
+  // The next reply is 12 bytes: nothing of the first may stay.
+  node.ShortBy = 28;
+  ASSERT_TRUE(device_.ReadTrackInformation(2));
+  EXPECT_EQ(device_.LastTransferred, 12u);
+  EXPECT_EQ(device_.TrackInfo[11], 0xA0 + 11);
+  EXPECT_TRUE(std::all_of(device_.TrackInfo.begin() + 12, device_.TrackInfo.end(), [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(device_.TrackLastRecorded(), 0u);
+  // A reply too short for the fields a wrapper converts is a failure.
+  node.ShortBy = 4;
+  uint32_t lba = 1, length = 1;
+  EXPECT_FALSE(device_.ReadCapacity(lba, length));
+  EXPECT_EQ(device_.LastErrorText, "SHORT REPLY FROM THE DRIVE (4 OF 8 BYTES)");
+  EXPECT_EQ(length, 0u);
+  node.ShortBy = 0;
+  EXPECT_TRUE(device_.ReadCapacity(lba, length));
+}
+
+TEST_F(SptiNodes, ADriveOpenedReadOnlyIsRefusedWritesAndErases) {
+  TScriptedDrive drive;
+  test::TFakeNodes::TNode& node = nodes_.Add('D', &drive, At(0));
+  node.ReadWriteError = EACCES;
+  Start();
+  const std::string reason = "NO WRITE ACCESS TO " + node.Path;
+  std::string why;
+  EXPECT_FALSE(device_.DriveWritable(why));
+  EXPECT_EQ(why, reason);
+
+  // A write that reaches the system anyway fails at once with the reason.
+  node.IoctlError = EPERM;
+  EXPECT_FALSE(device_.Write10(0, 1, 0x50, std::vector<uint8_t>(2048)));
+  EXPECT_EQ(device_.LastErrorText, reason);
+  EXPECT_TRUE(device_.TransportFailed);
+  node.IoctlError = 0;
+
+  // Jobs are refused before anything is sent.
+  nodes_.Seen.clear();
+  EXPECT_FALSE(device_.StartErase(1));
+  EXPECT_EQ(device_.LastErrorText, reason);
+  std::vector<std::string> done;
+  device_.OnWriteDone = [&](TObject*, const std::string& message) { done.push_back(message); };
+  EXPECT_FALSE(device_.BurnImageFile(dir_.write("image.iso", std::string(4096, 'x'))));
+  EXPECT_EQ(done, std::vector<std::string>{"WRITER ERROR [" + reason + "]"});
+  EXPECT_TRUE(nodes_.Seen.empty());
+
+  // Write access granted later (the user joined the group): known at once.
+  node.ReadWriteError = 0;
+  EXPECT_TRUE(device_.DriveWritable(why)) << why;
+}
+
+TEST_F(SptiNodes, SkippedDrivesAreNamedWithTheReason) {
+  TScriptedDrive drive;
+  test::TFakeNodes::TNode& denied = nodes_.Add('D', &drive, At(0));
+  denied.OpenError = EACCES;
+  test::TFakeNodes::TNode& silent = nodes_.Add('E', &drive, At(1));
+  silent.IoctlError = ENODEV;
+  nodes_.Add('F', &drive, At(2));
+  ASSERT_EQ(ScanDrives(), 1);
+  const auto& skipped = SptiSkippedDrives();
+  ASSERT_EQ(skipped.size(), 2u);
+  EXPECT_EQ(skipped[0].Letter, 'D');
+  EXPECT_EQ(skipped[0].Node, denied.Path);
+  EXPECT_TRUE(skipped[0].Reason.starts_with("permission denied on " + denied.Path + ": ")) << skipped[0].Reason;
+  EXPECT_EQ(skipped[1].Letter, 'E');
+  EXPECT_EQ(skipped[1].Reason, "the drive of " + silent.Path + " is gone");
+  // The drive that could be used got the first adapter.
+  EXPECT_EQ(SptiDriveOfLetter('F')->HaId, 0);
 }
 
 } // namespace

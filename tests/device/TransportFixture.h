@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "engine/device/ScsiSense.h"
-#include "engine/device/SimulatedDevice.h"
 #include "engine/device/Transport.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 #include "support/TempDir.h"
 
 namespace qnzb::test {

@@ -95,5 +95,25 @@ TEST_F(TrayTest, LoadEjectAndReady) {
   EXPECT_EQ(Log, (std::vector<std::string>{"0 >>> EJECT MEDIUM COMMAND FAILED."}));
 }
 
+TEST_F(TrayTest, ARefusedRequestSenseIsNoReadyDrive) {
+  // DVD-RAM goes straight to TEST UNIT READY and then REQUEST SENSE; a
+  // REQUEST SENSE that fails leaves its buffer zero, which must not read as
+  // "nothing to report".
+  Insert("dvd-ram");
+  CurrentMediaKind = MediaDvdRam;
+  Fail(Sense, vdrive::FaultKind::MediumError, 100);
+  ForgetSent();
+  EXPECT_FALSE(device.WaitUntilReady(30000, 5000));
+  const Codes sent = Opcodes();
+  EXPECT_GT(std::count(sent.begin(), sent.end(), Sense), 1);
+
+  // A drive the transport can't reach at all is given up at once.
+  manager.Respond = [](SRB_ExecSCSICmd& r) { Complete(r, SS_ERR, HASTAT_SEL_TO); };
+  const uint64_t start = Now();
+  EXPECT_FALSE(device.WaitUntilReady(30000, 5000));
+  EXPECT_EQ(Opcodes(), (Codes{Tur, Sense}));
+  EXPECT_EQ(Now() - start, 5000u);
+}
+
 } // namespace
 } // namespace qnzb::test

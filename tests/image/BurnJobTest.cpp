@@ -133,6 +133,37 @@ TEST_F(BurnJobTest, ABusyDriveGetsTheSameBlockAgainAfterAPause) {
   EXPECT_GE(at[6] - at[3], 3u * 600u);
 }
 
+TEST_F(BurnJobTest, AWriteTheTransportFailsIsNeverRetriedAsBusy) {
+  // Failures without an answer of the drive carry no sense: ASC 00h, which
+  // a busy drive may answer too. Only the host status tells them apart.
+  const struct {
+    uint8_t Status, HaStat;
+    const char* Report;
+  } rows[] = {
+      {SS_ERR, HASTAT_OK, "WRITER ERROR [NO ANSWER FROM THE DRIVE]"},
+      {SS_ERR, HASTAT_SEL_TO, "WRITER ERROR [SELECTION TIMEOUT]"},
+      {SS_ERR, HASTAT_TIMEOUT, "WRITER ERROR [COMMAND TIMEOUT]"},
+      {SS_NO_DEVICE, HASTAT_OK, "WRITER ERROR [NO DEVICE]"},
+  };
+  const auto forward = manager.Respond;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Report);
+    Insert("cd-r");
+    Compile();
+    int writes = 0;
+    manager.Respond = [&](SRB_ExecSCSICmd& r) {
+      if (r.CDBByte[0] == 0x2A && ++writes == 3)
+        Complete(r, row.Status, row.HaStat);
+      else
+        forward(r);
+    };
+    Burn();
+    EXPECT_EQ(Reports[0], row.Report);
+    EXPECT_EQ(writes, 3);
+    manager.Respond = forward;
+  }
+}
+
 TEST_F(BurnJobTest, AnIllegalRequestEndsTheJobAndLeavesTheDiscOpen) {
   Insert("cd-r");
   Compile();

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/device/SimulatedDevice.h"
+#include <cerrno>
+
 #include "platform/Drives.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 #include "PlatformTestSupport.h"
+#include "support/FakeNodes.h"
 #include "support/SimulatedDrive.h"
 #include "support/TempDir.h"
 
@@ -103,7 +106,48 @@ TEST_F(Drives, OpenFallsBackToReadOnly) {
   const test::TScopedEnv drives("QNZB_DRIVES", "D=" + folder);
   const TDriveHandle handle = OpenDrive('D');
   ASSERT_NE(handle, InvalidDriveHandle);
+  EXPECT_TRUE(DriveOpenedReadOnly(handle));
   EXPECT_TRUE(CloseDrive(handle));
+}
+
+TEST_F(Drives, OpenFailuresSayWhy) {
+  test::TFakeNodes nodes(dir_);
+  TSilentDevice device;
+  test::TFakeNodes::TNode& node = nodes.Add('D', &device);
+  const struct {
+    int openError, readWriteError;
+    TDriveFault fault;
+    const char* text;  // after the node's path
+    bool readOnly;
+  } rows[] = {
+      {EACCES, 0, TDriveFault::Denied, ": ", false},  // and what to do, by the node's group
+      {ENOENT, 0, TDriveFault::NoDrive, " does not exist", false},
+      {ENXIO, 0, TDriveFault::Gone, "", false},
+      {EBUSY, 0, TDriveFault::Refused, ": Device or resource busy", false},
+      {0, EACCES, TDriveFault::None, "", true},
+      {0, EROFS, TDriveFault::None, "", true},
+      {0, 0, TDriveFault::None, "", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.openError);
+    node.OpenError = row.openError;
+    node.ReadWriteError = row.readWriteError;
+    const TDriveHandle handle = OpenDrive('D');
+    const TDriveError error = LastDriveError();
+    EXPECT_EQ(error.Fault, row.fault);
+    if (row.fault == TDriveFault::None) {
+      ASSERT_NE(handle, InvalidDriveHandle);
+      EXPECT_EQ(DriveOpenedReadOnly(handle), row.readOnly);
+      EXPECT_TRUE(CloseDrive(handle));
+      continue;
+    }
+    EXPECT_EQ(handle, InvalidDriveHandle);
+    EXPECT_EQ(error.Path, node.Path);
+    EXPECT_NE(error.Text.find(node.Path + row.text), std::string::npos) << error.Text;
+  }
+  node.OpenError = EACCES;
+  (void)OpenDrive('D');
+  EXPECT_TRUE(LastDriveError().Text.starts_with("permission denied on " + node.Path + ": "));
 }
 
 } // namespace

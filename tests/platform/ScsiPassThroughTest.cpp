@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "engine/device/ScsiSense.h"
-#include "engine/device/SimulatedDevice.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SimulatedDevice.h"
 #include "PlatformTestSupport.h"
 #include "support/SimulatedDrive.h"
 #include "support/TempDir.h"
@@ -275,8 +277,65 @@ TEST_F(PassThrough, SgIoTranslation) {
   EXPECT_FALSE(ScsiPassThroughDirect(handle, &lost, sizeof lost));
   hostStatus = 0;
   result = -1;
+  errno = EIO;
   EXPECT_FALSE(ScsiPassThroughDirect(handle, &lost, sizeof lost));
   EXPECT_TRUE(CloseDrive(handle));
+}
+
+// What the kernel says when a command gets no answer, as the fault and the
+// words the layers above pass on.
+TEST_F(PassThrough, TransportFailuresSayWhy) {
+  struct TRow {
+    const char* what;
+    int error;  // errno of a failing ioctl, else 0
+    uint16_t host, driver;
+    bool readOnly, nodeRemoved;
+    TDriveFault fault;
+    const char* text;  // the part after the node's path
+  };
+  // The rest of the faults, by the texts users see: SptiTest.
+  const TRow rows[] = {
+      {"EPERM, read-only handle", EPERM, 0, 0, true, false, TDriveFault::ReadOnly, " (opened read-only)"},
+      {"EBADF, read-only handle", EBADF, 0, 0, true, false, TDriveFault::ReadOnly, " (opened read-only)"},
+      {"EPERM, read-write handle", EPERM, 0, 0, false, false, TDriveFault::Refused, ": Operation not permitted"},
+      {"EIO, node still there", EIO, 0, 0, false, false, TDriveFault::IoError, ""},
+      {"EIO, node removed", EIO, 0, 0, false, true, TDriveFault::Gone, " is gone"},
+      {"DRIVER_TIMEOUT", 0, 0, 0x06, false, false, TDriveFault::Timeout, " did not answer in time"},
+      {"DID_NO_CONNECT", 0, 0x01, 0, false, false, TDriveFault::Gone, " is gone"},
+      // CHECK CONDITION with sense: an answer, whatever the driver byte says.
+      {"DRIVER_SENSE", 0, 0, 0x08, false, false, TDriveFault::None, ""},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string node = dir_.write("sr0", "");
+    const test::TScopedEnv drives("QNZB_DRIVES", "D=" + node);
+    SetOpenHook([&](const std::string&, bool readWrite) { return readWrite && row.readOnly ? EACCES : 0; });
+    SetSgIoHook([&](int, TSgIoRequest& request) {
+      EXPECT_EQ(request.Node, node);
+      if (row.nodeRemoved)
+        std::remove(node.c_str());
+      if (row.error != 0) {
+        errno = row.error;
+        return -1;
+      }
+      request.HostStatus = row.host;
+      request.DriverStatus = row.driver;
+      return 0;
+    });
+    const TDriveHandle handle = OpenDrive('D');
+    ASSERT_NE(handle, InvalidDriveHandle);
+    EXPECT_EQ(DriveOpenedReadOnly(handle), row.readOnly);
+    auto b = Request({0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0);
+    EXPECT_EQ(ScsiPassThroughDirect(handle, &b, sizeof b), row.fault == TDriveFault::None);
+    const TDriveError error = LastDriveError();
+    EXPECT_EQ(error.Fault, row.fault);
+    if (row.fault != TDriveFault::None) {
+      EXPECT_EQ(error.Path, node);
+      EXPECT_NE(error.Text.find(node + row.text), std::string::npos) << error.Text;
+    }
+    EXPECT_TRUE(CloseDrive(handle));
+  }
+  SetOpenHook(nullptr);
 }
 
 } // namespace

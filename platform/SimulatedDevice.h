@@ -5,13 +5,13 @@
 // letter to it instead of the operating system's pass-through, so the SPTI
 // path is tested without hardware.
 //
-// Shared with the virtual recorder, which includes nothing else of the engine:
-// keep it free of engine dependencies.
+// It lives in the platform layer, below the engine and the virtual recorder,
+// which both include it from here: it depends on nothing above it.
 
 #include <cstdint>
 #include <span>
 
-#include "engine/device/ScsiSense.h"
+#include "platform/ScsiStatus.h"
 
 namespace qnzb {
 
