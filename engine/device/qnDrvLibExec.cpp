@@ -9,7 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "engine/device/ScsiSense.h"
 #include "engine/device/Transport.h"
@@ -29,8 +32,9 @@ constexpr int32_t MinimumTimeoutMs = 10000;
 // The whole sense area: descriptor-format sense needs its 8-byte header and
 // the descriptors after it.
 constexpr uint8_t RequestSenseLength = SENSE_LEN;
-// After a refused abort the manager gets another time-out, at least this long.
-constexpr uint32_t MinimumReleaseWaitMs = 60000;
+// After a refused abort the manager gets this long to let go before the
+// request (a copy) is left to it.
+constexpr uint32_t ReleaseWaitMs = 2000;
 constexpr uint64_t MinimumPollMs = 1;
 constexpr uint64_t MaximumPollMs = 50;
 // The data bytes a report line shows at most.
@@ -138,12 +142,11 @@ std::string TrimmedName(uint8_t opcode) {
 }
 
 // After a time-out whose abort the manager refused, the manager still owns
-// the request (on the caller's stack) and may write it and signal its event.
-// Its thread runs in real time whatever clock the engine waits by, so this
-// wait does too. True when the manager let go.
-bool WaitForRelease(SRB_ExecSCSICmd& request, platform::TEventHandle event, uint32_t timeoutMs) {
-  const auto until = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(std::max(timeoutMs, MinimumReleaseWaitMs));
+// the request (its copy) and may write it and signal its event. Its thread
+// runs in real time whatever clock the engine waits by, so this wait does
+// too. True when the manager let go.
+bool WaitForRelease(SRB_ExecSCSICmd& request, platform::TEventHandle event) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ReleaseWaitMs);
   while (std::chrono::steady_clock::now() < until) {
     if (event != platform::InvalidEvent) {
       // Signalled after the manager's last write to the request.
@@ -156,6 +159,62 @@ bool WaitForRelease(SRB_ExecSCSICmd& request, platform::TEventHandle event, uint
     }
   }
   return false;
+}
+
+// A request as a manager gets it: a copy of the caller's request pointing at
+// a copy of its data.
+struct TInFlight {
+  explicit TInFlight(const SRB_ExecSCSICmd& request) : Srb(request), Caller(request.SRB_BufPointer) {
+    if (Caller != nullptr && request.SRB_BufLen > 0) {
+      Data.assign(Caller, Caller + request.SRB_BufLen);
+      Srb.SRB_BufPointer = Data.data();
+    }
+  }
+  // The outcome and, for data in, the data go back to the caller.
+  void CopyBack(SRB_ExecSCSICmd& request) const {
+    request.SRB_Status = Srb.SRB_Status;
+    request.SRB_HaStat = Srb.SRB_HaStat;
+    request.SRB_TargStat = Srb.SRB_TargStat;
+    std::memcpy(request.SenseArea, Srb.SenseArea, sizeof request.SenseArea);
+    if ((request.SRB_Flags & SRB_DIR_IN) && Caller != nullptr && !Data.empty())
+      std::memcpy(Caller, Data.data(), Data.size());
+  }
+
+  SRB_ExecSCSICmd Srb;
+  uint8_t* Caller;
+  std::vector<uint8_t> Data;
+};
+
+// Requests a manager never let go of, with their events; freed once the
+// manager has signalled them, never before.
+struct TAbandoned {
+  std::mutex Lock;
+  std::vector<std::pair<std::unique_ptr<TInFlight>, platform::TEventHandle>> Requests;
+};
+TAbandoned& Abandoned() {
+  // Never destroyed: a manager may still write an abandoned request at exit.
+  static auto* abandoned = new TAbandoned;
+  return *abandoned;
+}
+
+void Abandon(std::unique_ptr<TInFlight> request, platform::TEventHandle event) {
+  TAbandoned& abandoned = Abandoned();
+  const std::lock_guard guard(abandoned.Lock);
+  abandoned.Requests.emplace_back(std::move(request), event);
+}
+
+// Frees the abandoned requests their manager has finished with.
+void ReapAbandoned() {
+  TAbandoned& abandoned = Abandoned();
+  const std::lock_guard guard(abandoned.Lock);
+  std::erase_if(abandoned.Requests, [](auto& entry) {
+    const bool done = entry.second != platform::InvalidEvent
+                          ? platform::WaitForEvent(entry.second, 0) == platform::TWaitResult::Signalled
+                          : LoadStatus(entry.first->Srb) != SS_PENDING;
+    if (done && entry.second != platform::InvalidEvent)
+      platform::CloseEvent(entry.second);
+    return done;
+  });
 }
 
 // Opcodes whose failure as a component's first command is expected (probing
@@ -219,6 +278,7 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
   TTransportState& transport = Transport();
   if (!transport.Initialized || transport.Send == nullptr || HaId == 254)
     return SS_ILLEGAL_MODE;
+  ReapAbandoned();
 
   platform::TEventHandle event = platform::InvalidEvent;
   if (Request.SRB_Flags & SRB_EVENT_NOTIFY) {
@@ -244,10 +304,18 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
   if ((Request.SRB_Flags & SRB_DIR_IN) && Request.SRB_BufPointer != nullptr)
     std::memset(Request.SRB_BufPointer, 0, Request.SRB_BufLen);
 
+  // A manager that completes requests on a thread of its own gets a copy of
+  // the request and of its data, owned here: should it never let go after a
+  // time-out, the copy is handed over to it instead of the caller's memory.
+  std::unique_ptr<TInFlight> inflight;
+  if (!transport.ExecuteTimed)
+    inflight = std::make_unique<TInFlight>(Request);
+  SRB_ExecSCSICmd& live = inflight ? inflight->Srb : Request;
+
   TExecDetails details;
   const uint32_t handedOver =
-      transport.ExecuteTimed ? transport.ExecuteTimed(Request, timeout, details) : transport.Send(&Request);
-  if ((Request.SRB_Flags & SRB_EVENT_NOTIFY) && handedOver == SS_PENDING) {
+      transport.ExecuteTimed ? transport.ExecuteTimed(live, timeout, details) : transport.Send(&live);
+  if ((live.SRB_Flags & SRB_EVENT_NOTIFY) && handedOver == SS_PENDING) {
     // A manager that took the request signals the event once it has stored
     // the outcome. The event is closed only after that signal (or the abort),
     // never when the status merely looks done: the signal would otherwise go
@@ -260,7 +328,7 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
     for (;;) {
       const bool done = event != platform::InvalidEvent
                             ? platform::WaitForEvent(event, 0) == platform::TWaitResult::Signalled
-                            : LoadStatus(Request) != SS_PENDING;
+                            : LoadStatus(live) != SS_PENDING;
       if (done)
         break;
       const uint64_t elapsed = TickCount() - start;
@@ -271,22 +339,22 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
     }
   }
 
-  const uint8_t status = LoadStatus(Request);
+  const uint8_t status = LoadStatus(live);
   // Every reader looks for the key in byte 2 and ASC/ASCQ in bytes 12-13. A
   // request still pending is the manager's to write.
   if (status != SS_PENDING)
-    DescriptorSenseToFixed(std::span<uint8_t>(Request.SenseArea, SENSE_LEN));
+    DescriptorSenseToFixed(std::span<uint8_t>(live.SenseArea, SENSE_LEN));
   if (status != SS_PENDING && status != SS_COMP) {
     bool busy = false;
-    std::string text = StatusText(Request, busy);
+    std::string text = StatusText(live, busy);
     TargetBusy = busy;
     if (text == "CHECK CONDITION")
-      text = SenseKeyText(Request.SenseArea);
-    std::memcpy(LastSense.data(), Request.SenseArea, LastSense.size());
-    if (Request.SenseArea[7] != 0)
-      text += " (" + SenseCodeText(Request.SenseArea[12], Request.SenseArea[13]) + ")";
-    const bool noAnswer = Request.SRB_TargStat == ScsiStatusGood && Request.SenseArea[0] == 0;
-    TransportFailed = status != SS_ERR || Request.SRB_HaStat != HASTAT_OK || noAnswer;
+      text = SenseKeyText(live.SenseArea);
+    std::memcpy(LastSense.data(), live.SenseArea, LastSense.size());
+    if (live.SenseArea[7] != 0)
+      text += " (" + SenseCodeText(live.SenseArea[12], live.SenseArea[13]) + ")";
+    const bool noAnswer = live.SRB_TargStat == ScsiStatusGood && live.SenseArea[0] == 0;
+    TransportFailed = status != SS_ERR || live.SRB_HaStat != HASTAT_OK || noAnswer;
     if (!details.Reason.empty())
       text = details.Reason;
     else if (text.empty())
@@ -296,32 +364,38 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
   if (transport.ExecuteTimed)
     LastTransferred = details.Transferred;
   else if (status == SS_COMP)
-    LastTransferred = Request.SRB_BufLen;
+    LastTransferred = live.SRB_BufLen;
 
   if (!FirstCommandChecked) {
     FirstCommandChecked = true;
     const bool failed = status != SS_PENDING && status != SS_COMP;
-    const bool longWrite = Request.SenseArea[12] == 0x04 && Request.SenseArea[13] == 0x08;
-    if (failed && !QuietFirstCommand(Request.CDBByte[0]) && !longWrite)
-      SendDebugMessage(CommandReport(Request), mtPlain);
+    const bool longWrite = live.SenseArea[12] == 0x04 && live.SenseArea[13] == 0x08;
+    if (failed && !QuietFirstCommand(live.CDBByte[0]) && !longWrite)
+      SendDebugMessage(CommandReport(live), mtPlain);
   }
 
-  if (LoadStatus(Request) == SS_PENDING) {
+  if (LoadStatus(live) == SS_PENDING) {
     // Timed out. The abort goes first: until the manager has let go of the
     // request it may still signal the event.
     SRB_Abort abort{};
     abort.SRB_Cmd = SC_ABORT_SRB;
     abort.SRB_HaId = HaId;
-    abort.SRB_ToAbort = &Request;
+    abort.SRB_ToAbort = &live;
     const bool aborted = transport.Send(&abort) == SS_COMP || abort.SRB_Status == SS_COMP;
     if (!aborted) {
-      const std::string name = TrimmedName(Request.CDBByte[0]);
+      const std::string name = TrimmedName(live.CDBByte[0]);
       SendDebugMessage(StatusPrefix + Format(msgAbortRefused, name.c_str()), mtPlain);
-      if (!WaitForRelease(Request, event, timeout))
+      if (!WaitForRelease(live, event)) {
         SendDebugMessage(StatusPrefix + Format(msgAbortAbandoned, name.c_str()), mtPlain);
+        // The manager keeps the copy (and the event it may still signal).
+        Abandon(std::move(inflight), event);
+        event = platform::InvalidEvent;
+      }
     }
-    Request.SRB_HaStat = HASTAT_TIMEOUT;
-    std::atomic_ref<uint8_t>(Request.SRB_Status).store(SS_ERR, std::memory_order_release);
+    // An abandoned copy is the manager's now: the outcome goes to the caller's request.
+    SRB_ExecSCSICmd& outcome = (!inflight && &live != &Request) ? Request : live;
+    outcome.SRB_HaStat = HASTAT_TIMEOUT;
+    std::atomic_ref<uint8_t>(outcome.SRB_Status).store(SS_ERR, std::memory_order_release);
     LastErrorText = whyNoAnswerInTime;
     TransportFailed = true;
     LastTransferred = 0;
@@ -332,6 +406,8 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
     platform::ResetEvent(event);
     platform::CloseEvent(event);
   }
+  if (inflight)
+    inflight->CopyBack(Request);
 
   const auto address = reinterpret_cast<uintptr_t>(Request.SRB_BufPointer);
   if (address % 4 != 0)

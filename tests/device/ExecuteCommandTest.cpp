@@ -231,7 +231,7 @@ TEST_F(ExecuteCommandTest, ARequestThatNeverCompletesIsAbortedAfterTheTimeOut) {
     EXPECT_EQ(abort.SRB_Cmd, SC_ABORT_SRB);
     EXPECT_EQ(abort.SRB_HaId, 1);
     const void* toAbort = abort.SRB_ToAbort;
-    EXPECT_EQ(toAbort, &r);
+    EXPECT_EQ(toAbort, manager.Sent[0].Address);
     EXPECT_EQ(manager.Aborts[0].At - manager.Sent[0].SentAt, c.Waited);
   }
   // A timed-out first command is no failure the report counts.
@@ -268,6 +268,34 @@ TEST_F(ExecuteCommandTest, ARefusedAbortIsWaitedOutBeforeReturning) {
   EXPECT_EQ(messages.back(),
             ">>> CLOSE TRACK/SESSION: NO ANSWER IN TIME AND THE DRIVE MANAGER REFUSED THE ABORT, WAITING FOR IT TO "
             "LET GO");
+}
+
+TEST_F(ExecuteCommandTest, ARequestTheManagerNeverLetsGoIsLeftToIt) {
+  // The manager refuses the abort and writes the request and its data long
+  // after the time-out: the caller's request and buffer are no longer its.
+  TScopedVirtualClock clock;
+  manager.Asynchronous = true;
+  manager.AbortAnswer = SS_ABORT_FAIL;
+  std::thread worker;
+  manager.Respond = [&](SRB_ExecSCSICmd& r) {
+    worker = std::thread([&r] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+      std::memset(r.SRB_BufPointer, 0xEE, r.SRB_BufLen);
+      std::atomic_ref<uint8_t>(r.SRB_Status).store(SS_COMP, std::memory_order_release);
+      platform::SetEvent(PostProcToEvent(r.SRB_PostProc));
+    });
+  };
+  alignas(4) std::array<uint8_t, 64> data{};
+  auto r = Request(0x28, 0x48);
+  r.SRB_BufPointer = data.data();
+  r.SRB_BufLen = data.size();
+  EXPECT_EQ(device.ExecuteCommand(r, 0), 1);
+  EXPECT_EQ(r.SRB_Status, SS_ERR);
+  EXPECT_EQ(device.LastErrorText, "DRIVE DID NOT ANSWER IN TIME");
+  EXPECT_EQ(messages.back(), ">>> READ (10): THE DRIVE MANAGER STILL HOLDS THE REQUEST, GIVING UP");
+  worker.join();
+  EXPECT_EQ(data, (std::array<uint8_t, 64>{})) << "the late answer reached the caller's buffer";
+  EXPECT_EQ(r.SRB_Status, SS_ERR);
 }
 
 TEST_F(ExecuteCommandTest, DescriptorSenseReadsAsFixed) {

@@ -32,7 +32,7 @@ uint32_t TFakeAspiManager::Dispatch(void* request) {
   switch (header[0]) {
     case SC_EXEC_SCSI_CMD: {
       auto* r = static_cast<SRB_ExecSCSICmd*>(request);
-      TSent sent{*r, {}, TickCount()};
+      TSent sent{*r, {}, TickCount(), r};
       if ((r->SRB_Flags & SRB_DIR_OUT) && r->SRB_BufPointer != nullptr)
         sent.DataOut.assign(r->SRB_BufPointer, r->SRB_BufPointer + r->SRB_BufLen);
       self->Sent.push_back(std::move(sent));

@@ -21,6 +21,7 @@ public:
     SRB_ExecSCSICmd Block;
     std::vector<uint8_t> DataOut;
     uint64_t SentAt = 0;
+    const void* Address = nullptr;  // the request the manager was handed
   };
   struct TAbort {
     SRB_Abort Block;
