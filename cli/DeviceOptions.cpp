@@ -185,6 +185,12 @@ int RunOnDrive(TCliContext& context, const TDeviceFlags& flags, const std::funct
     return ExitFailure;
   if (!DriveIsFree(burner, context))
     return ExitFailure;
+  // Shared for the command; a burn or an erase makes it exclusive for its job.
+  std::string why;
+  if (!burner.HoldDrive(false, why)) {
+    context.Error(why);
+    return ExitFailure;
+  }
   return job(burner);
 }
 

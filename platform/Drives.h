@@ -42,6 +42,11 @@ inline constexpr TDriveHandle InvalidDriveHandle = -1;
 bool CloseDrive(TDriveHandle handle);
 // Drive handles open at this moment, all letters together.
 [[nodiscard]] size_t OpenDriveHandleCount();
+// While set for a letter, OpenDrive opens its device exclusively, as burning
+// programs do for a write or an erase, so that they keep out of each other's
+// way (a mounted disc can't be opened so either); an open refused because the
+// device is in use fails with TDriveFault::Busy.
+void SetDriveExclusive(char letter, bool exclusive);
 // True for a handle the read-write open was refused for, so that it was
 // opened read-only: commands that change the medium or the drive's settings
 // fail on it (TDriveFault::ReadOnly). False for other handles and bad ones.
@@ -62,6 +67,7 @@ enum class TDriveFault : uint8_t {
   IoError,    // an I/O error on a device that is still there
   Malformed,  // the request can't be carried out as given
   NotOpen,    // the handle is not open
+  Busy,       // another program holds the device exclusively, or it is mounted
 };
 
 struct TDriveError {

@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <exception>
+#include <filesystem>
+#include <random>
+#include <string_view>
 
 #include "vdrive/RecorderInternal.h"
 
@@ -38,6 +42,36 @@ uint16_t Snap(const std::vector<uint16_t>& table, uint16_t requested) {
 
 } // namespace
 
+namespace {
+
+// The unit serial number (VPD page 80h) tells drives apart, as a real drive's
+// does: programs key their hold on a drive by it. A drive kept in a folder
+// is the same drive in every process that opens that folder; one in memory
+// is unlike any other.
+std::string UnitSerial(const StateDirectory* dir) {
+  uint64_t hash = 14695981039346656037ULL;
+  auto mix = [&hash](std::string_view text) {
+    for (const char c : text)
+      hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
+  };
+  if (dir) {
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(dir->Path(), ec);
+    mix(ec ? dir->Path() : canonical.string());
+  } else {
+    static const uint64_t process = std::random_device{}() * 4294967296ULL + std::random_device{}();
+    static std::atomic<uint64_t> instances{0};
+    mix(std::to_string(process) + ":" + std::to_string(instances.fetch_add(1)));
+  }
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string serial = dir ? "VR" : "VM";
+  for (int shift = 36; shift >= 0; shift -= 4)
+    serial += digits[(hash >> shift) & 0xF];
+  return serial;
+}
+
+} // namespace
+
 Recorder::Recorder(DriveState state, TickSource ticks)
     : Recorder(std::move(state), MakeMemoryStore(), nullptr, std::move(ticks)) {}
 
@@ -46,6 +80,7 @@ Recorder::Recorder(DriveState state, std::unique_ptr<BlockStore> store, std::uni
     : state_(std::move(state)), store_(std::move(store)), dir_(std::move(dir)),
       ticks_(ticks ? std::move(ticks) : SteadyTicks()) {
   buffer_.SetCapacity(state_.Config.Drive.BufferKb * 1024);
+  serial_ = UnitSerial(dir_.get());
   if (state_.Config.Drive.UnitAttention)
     unitAttention_ = sense::PowerOnReset;
 }

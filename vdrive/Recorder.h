@@ -148,6 +148,7 @@ private:
   // A test write records into this copy of the disc, never the real one.
   std::optional<Disc> simulation_;
   bool preventRemoval_ = false;
+  std::string serial_;
   bool page30Protection_ = true;
   std::optional<SenseCode> unitAttention_;
 };

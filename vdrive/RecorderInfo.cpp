@@ -43,8 +43,8 @@ Reply Recorder::Inquiry(const Command& c) {
       w.U8(4, 0x00);
       w.U8(5, 0x80);
     } else if (c.Byte(2) == 0x80) {  // unit serial number
-      w.U16(2, 8);
-      w.Text(4, 8, "VR000001");
+      w.U16(2, static_cast<uint16_t>(serial_.size()));
+      w.Text(4, serial_.size(), serial_);
     } else {
       return CdbError(2);
     }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/device/qnConst.h"
 #include "engine/device/qnDrvLib.h"
 #include "engine/runtime/Strings.h"
 
@@ -15,10 +16,13 @@ std::string PadLeft(std::string text, size_t width, char fill) {
   return text;
 }
 
-std::string StatusText(int16_t status) {
+std::string StatusText(int16_t status, uint8_t kind) {
   if (status == -1)
     return "Disc Status unknown";
-  return status == 2 ? "Disc Closed/Finalized" : "Disc is Open";
+  // Overwritable media report themselves complete, yet every burn writes a
+  // new file system over them: they are never closed.
+  const bool overwritable = kind == MediaDvdRam || kind == MediaDvdPlusRw || kind == MediaDvdRwRestricted;
+  return status == 2 && !overwritable ? "Disc Closed/Finalized" : "Disc is Open";
 }
 
 } // namespace
@@ -42,6 +46,11 @@ std::vector<std::string> SessionLines(TSCSIDevice& device) {
     device.TrackExtent(session, start, size);
     lines.push_back(SessionLine(session, start, size));
   }
+  // What a burn that never ended left: shown for what it holds, not for the
+  // room its open track reaches over.
+  uint32_t track = 0, start = 0, written = 0;
+  if (device.UnfinishedSession(track, start, written))
+    lines.push_back(SessionLine(sessions + 1u, start, written) + UnfinishedMark);
   return lines;
 }
 
@@ -57,10 +66,10 @@ TDiscSummary ReadDiscSummary(TSCSIDevice& device) {
   summary.Valid = true;
   const uint8_t kind = device.MediaKind();
   summary.Sessions = SessionLines(device);
-  summary.SessionCount = static_cast<uint16_t>(summary.Sessions.size());
+  summary.SessionCount = device.SessionCount();
   const uint32_t free = device.FreeSpace();
   summary.Status = device.DiscStatus();
-  summary.FreeSpace = BlocksAsMegabytes(free) + ", " + StatusText(summary.Status);
+  summary.FreeSpace = BlocksAsMegabytes(free) + ", " + StatusText(summary.Status, kind);
   device.GetDiscInfo(disc);
   summary.Medium = MediaKindNames()[kind < MediaKindNames().size() ? kind : 0];
   const uint32_t used = device.UsedSpace();

@@ -21,7 +21,7 @@ struct TDiscSummary {
   std::string UsedSpace;  // "23.10 MB,  Sessions : 2"
   std::string FreeSpace;  // "679.77 MB, Disc is Open"
   std::vector<std::string> Sessions;  // SessionLine of each session
-  uint16_t SessionCount = 0;
+  uint16_t SessionCount = 0;  // complete sessions
   int16_t Status = -1;  // DiscStatus
 };
 
@@ -29,7 +29,11 @@ struct TDiscSummary {
 // handle is closed after each command (the medium may be changed next).
 [[nodiscard]] TDiscSummary ReadDiscSummary(TSCSIDevice& device);
 
-// The session lines of the disc in the drive, one per session.
+// After the line of a session a burn left unfinished.
+inline constexpr const char* UnfinishedMark = " (incomplete)";
+
+// The session lines of the disc in the drive, one per complete session, then
+// one for a last session left unfinished, marked UnfinishedMark.
 [[nodiscard]] std::vector<std::string> SessionLines(TSCSIDevice& device);
 
 // "  001        0     2 MB": the session number (3 digits, zero-padded), its

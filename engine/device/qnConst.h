@@ -45,6 +45,16 @@ inline constexpr const char* msgNameChanged = "NAME CHANGED FOR THE DISC TO \"%s
 // drive did not answer within the command's time-out.
 inline constexpr const char* whyNoAnswerInTime = "DRIVE DID NOT ANSWER IN TIME";
 inline constexpr const char* whyDriveGone = "DRIVE IS GONE";
+// The last session of a disc left open by a burn that never ended.
+inline constexpr const char* msgClosingUnfinished =
+    "THE LAST SESSION WAS LEFT UNFINISHED (TRACK %u, %u BLOCKS WRITTEN): CLOSING IT BEFORE THE NEW ONE";
+inline constexpr const char* msgUnfinishedNotClosed =
+    "THE LAST SESSION OF THE DISC IS UNFINISHED AND THE DRIVE DID NOT CLOSE IT [%s]";
+inline constexpr const char* msgUnfinishedTestWrite =
+    "THE LAST SESSION OF THE DISC IS UNFINISHED: A TEST WRITE CAN'T CLOSE IT (A REAL BURN CLOSES IT FIRST)";
+// Another program (or another command of ours) holds the drive for a job.
+inline constexpr const char* msgDriveInUse = "the drive is in use by another program";
+inline constexpr const char* msgDiscMounted = "the disc is mounted at %s: unmount it first";
 inline constexpr const char* whyNoWriteAccess = "NO WRITE ACCESS TO %s";
 inline constexpr const char* whyNoAccess = "NO ACCESS TO %s";
 inline constexpr const char* whyBusReset = "BUS RESET DURING THE COMMAND";

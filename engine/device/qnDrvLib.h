@@ -19,6 +19,7 @@
 #include "engine/runtime/Component.h"
 #include "engine/runtime/CriticalSection.h"
 #include "engine/runtime/DateTime.h"
+#include "platform/DriveLock.h"
 
 namespace qnzb {
 
@@ -62,10 +63,11 @@ public:
   // 10 s, bounds the command: the pass-through back end hands it to the
   // system; with SRB_EVENT_NOTIFY the executor waits (through the clock seam)
   // that long and aborts a request still pending, which then ends with
-  // status 04h, host status 09h. A manager that refuses the abort still owns
-  // the request: the executor waits for it to let go (in real time, another
-  // time-out's length and at least a minute, with a log line) before it
-  // returns. Descriptor-format sense comes back as fixed-format sense.
+  // status 04h, host status 09h. A manager library works on a copy of the
+  // request and its data: one that refuses the abort gets two seconds (real
+  // time, with a log line) to let go, after which the copy is left to it, so
+  // the caller's request and buffer are never written after the return.
+  // Descriptor-format sense comes back as fixed-format sense.
   // Returns 1 when the request went to the transport (its outcome is in
   // SRB_Status), SS_ILLEGAL_MODE (E2h), request untouched, when the
   // transport is not initialised or no device is selected. Sets
@@ -213,10 +215,19 @@ public:
   [[nodiscard]] bool IsErasable();
   // -1 when READ DISC INFORMATION fails, else 0 empty, 1 open, 2 closed, 3 other.
   [[nodiscard]] int16_t DiscStatus();
-  // Sessions holding data: an empty last session is not counted. A drive
-  // without READ DISC INFORMATION: the last complete session of the table
-  // of contents.
+  // Complete sessions: an empty last session is not counted, and neither is
+  // one a failed, aborted or killed burn left unfinished (see
+  // UnfinishedSession). A drive without READ DISC INFORMATION: the last
+  // complete session of the table of contents.
   [[nodiscard]] uint16_t SessionCount();
+  // The track of a last session left incomplete (or damaged) by a burn that
+  // did not end, and the blocks written into it; false when the last session
+  // is complete or empty, or the disc keeps no sessions.
+  [[nodiscard]] bool UnfinishedSession(uint32_t& Track, uint32_t& Start, uint32_t& Written);
+  // Closes that session, as a drive's recovery does, so that the next one
+  // follows it: the track, then the session, with the disc left open. True
+  // when the disc then has no unfinished session.
+  [[nodiscard]] bool CloseUnfinishedSession();
   // Blocks of 2048 bytes.
   [[nodiscard]] uint32_t UsedSpace();
   [[nodiscard]] uint32_t FreeSpace();
@@ -359,6 +370,22 @@ public:
   [[nodiscard]] bool DriveWritable(std::string& Why);
   // Makes the pass-through back end close drive handles after each command.
   void SetCloseAfterCommand(bool value);
+  // Holds the selected drive for this component, keeping this program's other
+  // processes apart on it: shared for single commands, exclusive for a write
+  // or an erase job, which with the pass-through back end also opens the
+  // device exclusively, as burning programs do, so that they keep out too.
+  // An exclusive hold waits up to 3 s for the shared holders to finish. False,
+  // with Why ("the drive is in use by another program", or "the disc is
+  // mounted at PATH: unmount it first"), when the drive can't be held so;
+  // the hold is then as it was. True when no device is selected, and for a
+  // manager library's drive that names no serial number (nothing to tell it
+  // apart by). The hold ends with the component.
+  [[nodiscard]] bool HoldDrive(bool Exclusive, std::string& Why);
+  // Ends an exclusive hold (back to shared); safe from the job's thread.
+  void EndExclusiveHold();
+  // The drive's unit serial number (INQUIRY page 80h), trimmed; empty when it
+  // names none.
+  [[nodiscard]] std::string UnitSerialNumber();
 
   // (Sender): a device was selected.
   using TDeviceChangedEvent = std::function<void(TObject* Sender)>;
@@ -376,6 +403,9 @@ public:
 private:
   friend class TEraseThread;
   std::unique_ptr<TCriticalSection> lock_;
+  // This component's hold of the selected drive, and the drive it is for.
+  std::unique_ptr<platform::TDriveLock> driveLock_;
+  std::string driveLockKey_;
   // The running erase's percentage, published by its thread.
   std::atomic<int32_t> eraseProgress_ = 0;
   // The erase thread still uses this component (until its report runs).

@@ -4,6 +4,7 @@
 #include "engine/device/qnDrvLib.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "engine/device/ScsiBytes.h"
@@ -95,6 +96,20 @@ bool TSCSIDevice::Inquiry() {
   const auto length = static_cast<uint32_t>(InquiryData.size());
   auto r = Request(TCdb(0x12, 6).Set(4, static_cast<uint8_t>(length)), DataIn, InquiryData.data(), length);
   return Run(r, DefaultTimeoutMs);
+}
+
+std::string TSCSIDevice::UnitSerialNumber() {
+  // Vital product data page 80h: header of 4 bytes, then the serial's ASCII.
+  alignas(4) std::array<uint8_t, 252> page{};
+  auto r = Request(TCdb(0x12, 6).Set(1, 0x01).Set(2, 0x80).Set(4, static_cast<uint8_t>(page.size())), DataIn,
+                   page.data(), static_cast<uint32_t>(page.size()));
+  if (!Run(r, DefaultTimeoutMs) || page[1] != 0x80)
+    return {};
+  const size_t length = std::min<size_t>(page[3], page.size() - 4);
+  std::string serial(reinterpret_cast<const char*>(page.data() + 4), length);
+  serial.erase(0, serial.find_first_not_of(' '));
+  serial.erase(serial.find_last_not_of(" \0") + 1);
+  return serial;
 }
 
 bool TSCSIDevice::StartStopUnit(bool Eject) {

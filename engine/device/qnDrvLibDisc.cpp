@@ -175,9 +175,53 @@ uint16_t TSCSIDevice::SessionCount() {
   if (status == 0)
     return 0;
   uint16_t sessions = DiscInformation[4];
-  if (lastSession == 0 && sessions > 0)
+  // An empty last session holds nothing yet; an incomplete or damaged one
+  // holds what a burn that never ended wrote, which no reader can use: a
+  // session counted here is one to import, list and append after.
+  if (lastSession != 3 && sessions > 0)
     --sessions;
   return sessions;
+}
+
+bool TSCSIDevice::UnfinishedSession(uint32_t& Track, uint32_t& Start, uint32_t& Written) {
+  Track = Start = Written = 0;
+  const uint8_t kind = MediaKind();
+  // Overwritable media keep no sessions to leave unfinished.
+  if (kind == MediaDvdRam || kind == MediaDvdPlusRw || kind == MediaDvdRwRestricted)
+    return false;
+  DiscInformation.fill(0);
+  if (!ReadDiscInformation(DiscInformation))
+    return false;
+  const uint8_t lastSession = (DiscInformation[2] >> 2) & 0x03;
+  if (lastSession != 1 && lastSession != 2)
+    return false;
+  // The last track of the last session: the one the burn wrote into.
+  Track = DiscInformation[6];
+  if (!ReadTrackInformation(Track))
+    return true;
+  Start = TrackStart();
+  const uint32_t next = TrackNextWritable();
+  Written = next > Start ? next - Start : 0;
+  return true;
+}
+
+bool TSCSIDevice::CloseUnfinishedSession() {
+  uint32_t track = 0, start = 0, written = 0;
+  if (!UnfinishedSession(track, start, written))
+    return true;
+  const uint8_t kind = CurrentMediaKind;
+  // The disc stays open for the session to come: CDs take the multi-session
+  // field of the write parameters into the close.
+  const bool finalize = FinalizeDisc;
+  FinalizeDisc = false;
+  SetWriteParameters(false, false, kind);
+  FinalizeDisc = finalize;
+  // Close the track (function 1), then the session (function 2).
+  CloseTrackSession(false, 1, 0, static_cast<uint8_t>(track >> 8), static_cast<uint8_t>(track & 0xFF));
+  WaitUntilReady(240000, 5000);
+  CloseTrackSession(false, 2, 0, 0, 0);
+  WaitUntilReady(240000, 5000);
+  return !UnfinishedSession(track, start, written);
 }
 
 uint8_t TSCSIDevice::SpacePreamble(uint8_t& lastTrack) {

@@ -194,6 +194,9 @@ void TEraseThread::Execute() {
     } while (sense[12] != 0 && elapsed_ <= q);
   }
 
+  // The blank is done: other programs may use the drive again (and the
+  // pass-through back end's table is rebuilt with ordinary handles).
+  Burner.EndExclusiveHold();
   if (Transport().Name == SptiTransportName)
     ReinitializeTransport();
   Burner.eraseProgress_ = 100;
@@ -216,10 +219,19 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
     return false;
   // A drive opened read-only refuses BLANK and FORMAT UNIT: say why at once.
   std::string why;
-  if (!DriveWritable(why)) {
+  if (!DriveWritable(why) || !HoldDrive(true, why)) {
     LastErrorText = why;
     return false;
   }
+  // Every way out before the thread starts gives the drive back.
+  struct TEndHold {
+    TSCSIDevice& Device;
+    bool Keep = false;
+    ~TEndHold() {
+      if (!Keep)
+        Device.EndExclusiveHold();
+    }
+  } hold{*this};
   TestUnitReady(5000);
   StartStopUnit(false);
   const uint8_t kind = MediaKind();
@@ -266,6 +278,7 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
       OnEraseDone(this, true);
     return false;
   }
+  hold.Keep = true;
   auto* thread = new TEraseThread(*this, kind, ExpectedSeconds(kind, blankType));
   eraseProgress_ = 0;
   Erasing = true;

@@ -7,7 +7,9 @@
 #include <algorithm>
 
 #include "engine/device/ScsiSense.h"
+#include "engine/device/qnConst.h"
 #include "engine/runtime/Clock.h"
+#include "engine/runtime/Strings.h"
 #include "platform/Drives.h"
 #include "platform/Mounts.h"
 
@@ -104,7 +106,7 @@ bool TSCSIDevice::EjectMedium() {
   // The drive would take the disc away from a file system the system still
   // uses (the system's own eject refuses that too).
   if (const std::string mounted = DiscMountPoint(); !mounted.empty()) {
-    LastErrorText = "the disc is mounted at " + mounted + ": unmount it first";
+    LastErrorText = Format(msgDiscMounted, mounted.c_str());
     SendDebugMessage(">>> EJECT MEDIUM COMMAND FAILED.", 0);
     return false;
   }

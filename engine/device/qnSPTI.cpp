@@ -119,6 +119,7 @@ std::string ReasonOf(const platform::TDriveError& error, uint8_t driveIndex) {
     case TDriveFault::Gone: return whyDriveGone;
     case TDriveFault::ReadOnly: return Format(whyNoWriteAccess, where.c_str());
     case TDriveFault::Denied: return Format(whyNoAccess, where.c_str());
+    case TDriveFault::Busy: return msgDriveInUse;
     case TDriveFault::BusReset: return whyBusReset;
     case TDriveFault::HostError: return Format(whyHostError, unsigned{error.HostStatus});
     case TDriveFault::IoError: return Format(whyIoError, where.c_str());
@@ -345,6 +346,28 @@ std::optional<bool> SptiDriveWritable(uint8_t haId, uint8_t target, uint8_t lun,
   const std::string where = Where(platform::DriveDevicePath(static_cast<char>('A' + drive->DriveIndex)), drive->DriveIndex);
   why = Format(whyNoWriteAccess, where.c_str());
   return false;
+}
+
+bool SptiSetExclusive(uint8_t haId, uint8_t target, uint8_t lun, bool exclusive, std::string& why) {
+  TSptiState& state = State();
+  TSptiDrive* drive = FindDrive(state.table, haId, target, lun);
+  if (!drive)
+    return true;
+  const char letter = static_cast<char>('A' + drive->DriveIndex);
+  const std::lock_guard lock(state.handles);
+  platform::SetDriveExclusive(letter, exclusive);
+  const platform::TDriveHandle handle = OpenLetter(*drive);
+  if (handle == platform::InvalidDriveHandle) {
+    why = ReasonOf(platform::LastDriveError(), drive->DriveIndex);
+    platform::SetDriveExclusive(letter, !exclusive);
+    return false;
+  }
+  // The old handle goes only now: until the new one is open the drive is
+  // held as it was.
+  if (drive->Handle != platform::InvalidDriveHandle)
+    platform::CloseDrive(drive->Handle);
+  drive->Handle = handle;
+  return true;
 }
 
 int ScanDrives() {

@@ -96,5 +96,11 @@ uint32_t SptiExecute(SRB_ExecSCSICmd& request, uint32_t timeoutMs, TExecDetails&
 // it now when no handle is open. Empty when no drive has the address; else
 // true, or false with the reason in `why` ("NO WRITE ACCESS TO /dev/sr0").
 [[nodiscard]] std::optional<bool> SptiDriveWritable(uint8_t haId, uint8_t target, uint8_t lun, std::string& why);
+// Opens the drive at this address exclusively (a write or erase job keeps
+// other programs out), or as usual again, reopening its handle now. False,
+// with the reason in `why` and the drive as it was, when the exclusive open is
+// refused (another program holds the drive, or its disc is mounted); true for
+// an address without a drive.
+[[nodiscard]] bool SptiSetExclusive(uint8_t haId, uint8_t target, uint8_t lun, bool exclusive, std::string& why);
 
 } // namespace qnzb

@@ -105,6 +105,12 @@ bool TQNZBurner::BurnMayStart() {
     ReportBeforeStart("WRITER ERROR [" + why + "]");
     return false;
   }
+  // Another program (or another process of ours) on the drive would ruin the
+  // session: the drive is this job's until it reports.
+  if (!HoldDrive(true, why)) {
+    ReportBeforeStart(why);
+    return false;
+  }
   LowestBufferFill = -1;
   bufferFilled_ = false;
   AbortRequested = false;
@@ -122,6 +128,21 @@ bool TQNZBurner::StartBurn() {
   // written on like a DVD-R, after its last session.
   if (kind == MediaDvdRwRestricted || (kind == MediaDvdRwSequential && DiscStatus() == 0))
     PrepareRewritableDvd(*this, kind);
+  // A burn that failed, was aborted or killed left its session open: the new
+  // one would land inside it and be unreachable. Close it first, as a
+  // drive's recovery does, and append after it.
+  uint32_t track = 0, start = 0, written = 0;
+  if (UnfinishedSession(track, start, written)) {
+    if (TestWrite) {
+      ReportBeforeStart(msgUnfinishedTestWrite);
+      return false;
+    }
+    SendDebugMessage(StatusPrefix + Format(msgClosingUnfinished, track, written), mtPlain);
+    if (!CloseUnfinishedSession()) {
+      ReportBeforeStart(Format(msgUnfinishedNotClosed, LastErrorText.c_str()));
+      return false;
+    }
+  }
   Appending = true;
   try {
     PrepareImage(false, lastImportInto_);

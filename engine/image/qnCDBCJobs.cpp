@@ -44,6 +44,8 @@ int32_t TQNZBurner::CacheFill() const {
 }
 
 void TQNZBurner::ReportBeforeStart(const std::string& message) {
+  // A burn that ends before its writer started gives the drive back.
+  EndExclusiveHold();
   if (OnWriteDone) {
     WriteDoneMessage = message;
     OnWriteDone(this, WriteDoneMessage);

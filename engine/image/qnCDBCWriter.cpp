@@ -82,6 +82,8 @@ void TThWrite::Execute() {
 void TThWrite::Report() {
   const std::string message = cache_.Message();
   owner_.SetCurrentFile(cache_.CurrentFile());
+  // The drive is done with: other programs may use it again.
+  owner_.EndExclusiveHold();
   WriteJobRunning = false;
   if (owner_.OnWriteDone) {
     owner_.WriteDoneMessage = message;

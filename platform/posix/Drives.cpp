@@ -31,6 +31,7 @@ using group_t = struct group;
 struct TRegistry {
   std::mutex mutex;
   std::array<std::optional<TSimulatedDrive>, 26> simulated;
+  std::array<bool, 26> exclusive{};
   std::map<TDriveHandle, posix::TOpenDrive> open;
   TDriveHandle next = 1;
 };
@@ -53,7 +54,7 @@ TOpenHookState& OpenHookState() {
 }
 
 // open() of a device path, or the errno the test hook fails it with.
-int OpenPath(const std::string& path, bool readWrite) {
+int OpenPath(const std::string& path, bool readWrite, bool exclusive) {
   TOpenHook hook;
   {
     TOpenHookState& state = OpenHookState();
@@ -67,7 +68,7 @@ int OpenPath(const std::string& path, bool readWrite) {
     }
   }
   // Non-blocking, so a drive without a medium opens at all.
-  return ::open(path.c_str(), (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+  return ::open(path.c_str(), (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | (exclusive ? O_EXCL : 0));
 }
 
 bool InGroup(gid_t group) {
@@ -107,6 +108,10 @@ TDriveError OpenError(const std::string& path, int error) {
     case ENODEV:
       e.Fault = TDriveFault::Gone;
       e.Text = "no device behind " + path;
+      break;
+    case EBUSY:
+      e.Fault = TDriveFault::Busy;
+      e.Text = path + " is in use by another program, or its disc is mounted";
       break;
     default:
       e.Fault = TDriveFault::Refused;
@@ -272,14 +277,30 @@ TDriveHandle OpenDrive(char letter) {
   const std::string path = DriveDevicePath(upper);
   if (path.empty())
     return fail({TDriveFault::NoDrive, 0, 0, {}, std::string("no drive ") + upper + ":"});
-  int fd = OpenPath(path, true);
+  bool exclusive = false;
+  {
+    TRegistry& registry = Registry();
+    const std::lock_guard lock(registry.mutex);
+    exclusive = registry.exclusive[static_cast<size_t>(index)];
+  }
+  int fd = OpenPath(path, true, exclusive);
   const int readWriteError = fd < 0 ? errno : 0;
-  if (fd < 0)
-    fd = OpenPath(path, false);
+  // Busy is the answer for any access mode: no read-only fallback then.
+  if (fd < 0 && readWriteError != EBUSY)
+    fd = OpenPath(path, false, exclusive);
   if (fd < 0)
     return fail(OpenError(path, errno));
   posix::ClearDriveError();
   return Register({fd, std::nullopt, upper, path, readWriteError != 0});
+}
+
+void SetDriveExclusive(char letter, bool exclusive) {
+  const int index = LetterIndex(letter);
+  if (index < 0)
+    return;
+  TRegistry& registry = Registry();
+  const std::lock_guard lock(registry.mutex);
+  registry.exclusive[static_cast<size_t>(index)] = exclusive;
 }
 
 bool CloseDrive(TDriveHandle handle) {

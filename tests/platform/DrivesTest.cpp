@@ -123,7 +123,7 @@ TEST_F(Drives, OpenFailuresSayWhy) {
       {EACCES, 0, TDriveFault::Denied, ": ", false},  // and what to do, by the node's group
       {ENOENT, 0, TDriveFault::NoDrive, " does not exist", false},
       {ENXIO, 0, TDriveFault::Gone, "", false},
-      {EBUSY, 0, TDriveFault::Refused, ": Device or resource busy", false},
+      {EBUSY, 0, TDriveFault::Busy, " is in use by another program", false},
       {0, EACCES, TDriveFault::None, "", true},
       {0, EROFS, TDriveFault::None, "", true},
       {0, 0, TDriveFault::None, "", false},
