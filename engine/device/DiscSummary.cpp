@@ -48,9 +48,9 @@ std::vector<std::string> SessionLines(TSCSIDevice& device) {
   }
   // What a burn that never ended left: shown for what it holds, not for the
   // room its open track reaches over.
-  uint32_t track = 0, start = 0, written = 0;
-  if (device.UnfinishedSession(track, start, written))
-    lines.push_back(SessionLine(sessions + 1u, start, written) + UnfinishedMark);
+  TSCSIDevice::TUnfinishedSession open;
+  if (device.UnfinishedSession(open))
+    lines.push_back(SessionLine(open.Session, open.Start, open.Written) + UnfinishedMark);
   return lines;
 }
 

@@ -47,7 +47,7 @@ inline constexpr const char* whyNoAnswerInTime = "DRIVE DID NOT ANSWER IN TIME";
 inline constexpr const char* whyDriveGone = "DRIVE IS GONE";
 // The last session of a disc left open by a burn that never ended.
 inline constexpr const char* msgClosingUnfinished =
-    "THE LAST SESSION WAS LEFT UNFINISHED (TRACK %u, %u BLOCKS WRITTEN): CLOSING IT BEFORE THE NEW ONE";
+    "THE LAST SESSION WAS LEFT UNFINISHED (SESSION %u, %u BLOCKS WRITTEN): CLOSING IT BEFORE THE NEW ONE";
 inline constexpr const char* msgUnfinishedNotClosed =
     "THE LAST SESSION OF THE DISC IS UNFINISHED AND THE DRIVE DID NOT CLOSE IT [%s]";
 inline constexpr const char* msgUnfinishedTestWrite =

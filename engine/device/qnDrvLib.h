@@ -220,10 +220,18 @@ public:
   // UnfinishedSession). A drive without READ DISC INFORMATION: the last
   // complete session of the table of contents.
   [[nodiscard]] uint16_t SessionCount();
-  // The track of a last session left incomplete (or damaged) by a burn that
-  // did not end, and the blocks written into it; false when the last session
-  // is complete or empty, or the disc keeps no sessions.
-  [[nodiscard]] bool UnfinishedSession(uint32_t& Track, uint32_t& Start, uint32_t& Written);
+  // A last session left incomplete (or damaged) by a burn that did not end:
+  // its number, its last track, where it starts and the blocks written into
+  // it up to the next writable address.
+  struct TUnfinishedSession {
+    uint16_t Session = 0;
+    uint16_t LastTrack = 0;
+    uint32_t Start = 0;
+    uint32_t Written = 0;
+  };
+  // False when the last session is complete or empty, or the disc keeps no
+  // sessions.
+  [[nodiscard]] bool UnfinishedSession(TUnfinishedSession& Found);
   // Closes that session, as a drive's recovery does, so that the next one
   // follows it: the track, then the session, with the disc left open. True
   // when the disc then has no unfinished session.
@@ -379,7 +387,8 @@ public:
   // mounted at PATH: unmount it first"), when the drive can't be held so;
   // the hold is then as it was. True when no device is selected, and for a
   // manager library's drive that names no serial number (nothing to tell it
-  // apart by). The hold ends with the component.
+  // apart by). The hold ends with the component. The first hold after a
+  // selection also probes the drive's write modes (ProbeWriteModes).
   [[nodiscard]] bool HoldDrive(bool Exclusive, std::string& Why);
   // Ends an exclusive hold (back to shared); safe from the job's thread.
   void EndExclusiveHold();
@@ -406,6 +415,8 @@ private:
   // This component's hold of the selected drive, and the drive it is for.
   std::unique_ptr<platform::TDriveLock> driveLock_;
   std::string driveLockKey_;
+  bool writeModesProbed_ = false;
+  [[nodiscard]] bool AcquireHold(bool Exclusive, std::string& Why);
   // The running erase's percentage, published by its thread.
   std::atomic<int32_t> eraseProgress_ = 0;
   // The erase thread still uses this component (until its report runs).

@@ -270,7 +270,12 @@ void TSCSIDevice::SelectDevice(const std::string& Id) {
 
       if (OnDeviceChange)
         OnDeviceChange(this);
-      ProbeWriteModes();
+      // The probe sets the drive's write parameters: never under another
+      // program's job, so it waits for the hold (taken again by the caller,
+      // which then learns why it was refused).
+      writeModesProbed_ = false;
+      std::string why;
+      (void)HoldDrive(false, why);
       accepted = true;
     }
   } catch (const std::exception&) {

@@ -183,8 +183,8 @@ uint16_t TSCSIDevice::SessionCount() {
   return sessions;
 }
 
-bool TSCSIDevice::UnfinishedSession(uint32_t& Track, uint32_t& Start, uint32_t& Written) {
-  Track = Start = Written = 0;
+bool TSCSIDevice::UnfinishedSession(TUnfinishedSession& Found) {
+  Found = {};
   const uint8_t kind = MediaKind();
   // Overwritable media keep no sessions to leave unfinished.
   if (kind == MediaDvdRam || kind == MediaDvdPlusRw || kind == MediaDvdRwRestricted)
@@ -195,19 +195,24 @@ bool TSCSIDevice::UnfinishedSession(uint32_t& Track, uint32_t& Start, uint32_t& 
   const uint8_t lastSession = (DiscInformation[2] >> 2) & 0x03;
   if (lastSession != 1 && lastSession != 2)
     return false;
-  // The last track of the last session: the one the burn wrote into.
-  Track = DiscInformation[6];
-  if (!ReadTrackInformation(Track))
+  // Disc information: sessions (LSB 4, MSB 9), first track in the last
+  // session (5, 10), last track in it (6, 11).
+  Found.Session = static_cast<uint16_t>(DiscInformation[9] << 8 | DiscInformation[4]);
+  const auto first = static_cast<uint16_t>(DiscInformation[10] << 8 | DiscInformation[5]);
+  Found.LastTrack = static_cast<uint16_t>(DiscInformation[11] << 8 | DiscInformation[6]);
+  if (!ReadTrackInformation(first))
     return true;
-  Start = TrackStart();
+  Found.Start = TrackStart();
+  if (!ReadTrackInformation(Found.LastTrack))
+    return true;
   const uint32_t next = TrackNextWritable();
-  Written = next > Start ? next - Start : 0;
+  Found.Written = next > Found.Start ? next - Found.Start : 0;
   return true;
 }
 
 bool TSCSIDevice::CloseUnfinishedSession() {
-  uint32_t track = 0, start = 0, written = 0;
-  if (!UnfinishedSession(track, start, written))
+  TUnfinishedSession found;
+  if (!UnfinishedSession(found))
     return true;
   const uint8_t kind = CurrentMediaKind;
   // The disc stays open for the session to come: CDs take the multi-session
@@ -216,12 +221,14 @@ bool TSCSIDevice::CloseUnfinishedSession() {
   FinalizeDisc = false;
   SetWriteParameters(false, false, kind);
   FinalizeDisc = finalize;
-  // Close the track (function 1), then the session (function 2).
-  CloseTrackSession(false, 1, 0, static_cast<uint8_t>(track >> 8), static_cast<uint8_t>(track & 0xFF));
-  WaitUntilReady(240000, 5000);
+  // Close the open track (function 1), then the session (function 2); a
+  // recovery has no user waiting on a burn's last steps to spare polls for.
+  CloseTrackSession(false, 1, 0, static_cast<uint8_t>(found.LastTrack >> 8),
+                    static_cast<uint8_t>(found.LastTrack & 0xFF));
+  WaitUntilReady(240000, 500);
   CloseTrackSession(false, 2, 0, 0, 0);
-  WaitUntilReady(240000, 5000);
-  return !UnfinishedSession(track, start, written);
+  WaitUntilReady(240000, 500);
+  return !UnfinishedSession(found);
 }
 
 uint8_t TSCSIDevice::SpacePreamble(uint8_t& lastTrack) {

@@ -21,18 +21,27 @@ constexpr uint32_t ExclusivePollMs = 100;
 } // namespace
 
 bool TSCSIDevice::HoldDrive(bool Exclusive, std::string& Why) {
+  if (!AcquireHold(Exclusive, Why))
+    return false;
+  if (!writeModesProbed_ && !SelectedId.empty()) {
+    writeModesProbed_ = true;
+    ProbeWriteModes();
+  }
+  return true;
+}
+
+bool TSCSIDevice::AcquireHold(bool Exclusive, std::string& Why) {
   Why.clear();
   if (HaId == 254)
     return true;
   const bool passThrough = Transport().Name == SptiTransportName;
   // What tells this drive apart from every other: its device node, or its
   // identity and serial number.
+  // A drive simulated in this process has no node: its identity and serial
+  // number tell it apart, as they do for drives behind a library.
+  const std::string node = passThrough ? platform::DriveDevicePath(DriveLetter()) : std::string();
   std::string key;
-  if (passThrough) {
-    // A letter simulated in this process has no node another program could open.
-    const std::string node = platform::DriveDevicePath(DriveLetter());
-    if (node.empty())
-      return true;
+  if (!node.empty()) {
     key = "node " + node;
   } else {
     const std::string serial = UnitSerialNumber();
@@ -62,7 +71,7 @@ bool TSCSIDevice::HoldDrive(bool Exclusive, std::string& Why) {
     Sleep(ExclusivePollMs);
   }
 
-  if (passThrough && !SptiSetExclusive(HaId, Target, Lun, Exclusive, Why)) {
+  if (!node.empty() && !SptiSetExclusive(HaId, Target, Lun, Exclusive, Why)) {
     // Another program has the device (or the system has its disc mounted).
     if (const std::string mounted = DiscMountPoint(); !mounted.empty())
       Why = Format(msgDiscMounted, mounted.c_str());
@@ -76,7 +85,7 @@ void TSCSIDevice::EndExclusiveHold() {
   if (!driveLock_ || !driveLock_->Exclusive())
     return;
   std::string why;
-  if (Transport().Name == SptiTransportName)
+  if (Transport().Name == SptiTransportName && !platform::DriveDevicePath(DriveLetter()).empty())
     (void)SptiSetExclusive(HaId, Target, Lun, false, why);
   (void)driveLock_->Change(false);
 }

@@ -131,13 +131,12 @@ bool TQNZBurner::StartBurn() {
   // A burn that failed, was aborted or killed left its session open: the new
   // one would land inside it and be unreachable. Close it first, as a
   // drive's recovery does, and append after it.
-  uint32_t track = 0, start = 0, written = 0;
-  if (UnfinishedSession(track, start, written)) {
+  if (TUnfinishedSession open; UnfinishedSession(open)) {
     if (TestWrite) {
       ReportBeforeStart(msgUnfinishedTestWrite);
       return false;
     }
-    SendDebugMessage(StatusPrefix + Format(msgClosingUnfinished, track, written), mtPlain);
+    SendDebugMessage(StatusPrefix + Format(msgClosingUnfinished, open.Session, open.Written), mtPlain);
     if (!CloseUnfinishedSession()) {
       ReportBeforeStart(Format(msgUnfinishedNotClosed, LastErrorText.c_str()));
       return false;

@@ -95,7 +95,7 @@ RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
     if (done == pid)
       break;
     if (!result.interrupted && options.interruptWhen && options.interruptWhen()) {
-      ::kill(pid, SIGINT);
+      ::kill(pid, options.interruptSignal);
       result.interrupted = true;
     }
     const bool stop = options.stopWhen && options.stopWhen();

@@ -27,9 +27,10 @@ struct RunOptions {
   // Polled while the child runs; when it returns true the child is stopped and the
   // run counts as finished early (for programs that never exit on their own).
   std::function<bool()> stopWhen;
-  // Polled likewise; the first time it returns true the child gets one SIGINT
-  // (Ctrl-C) and runs on.
+  // Polled likewise; the first time it returns true the child gets one
+  // `interruptSignal` (default SIGINT, the user's Ctrl-C) and runs on.
   std::function<bool()> interruptWhen;
+  int interruptSignal = 2;
 };
 
 struct RunResult {
