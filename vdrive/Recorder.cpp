@@ -5,11 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <exception>
 #include <filesystem>
-#include <random>
-#include <string_view>
 
 #include "vdrive/RecorderInternal.h"
 
@@ -46,25 +43,19 @@ namespace {
 
 // The unit serial number (VPD page 80h) tells drives apart, as a real drive's
 // does: programs key their hold on a drive by it. A drive kept in a folder
-// is the same drive in every process that opens that folder; one in memory
-// is unlike any other.
+// is the same drive in every process that opens that folder. One in memory
+// names none: no other process can reach it.
 std::string UnitSerial(const StateDirectory* dir) {
+  if (!dir)
+    return {};
+  std::error_code ec;
+  const auto canonical = std::filesystem::weakly_canonical(dir->Path(), ec);
+  const std::string path = ec ? dir->Path() : canonical.string();
   uint64_t hash = 14695981039346656037ULL;
-  auto mix = [&hash](std::string_view text) {
-    for (const char c : text)
-      hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
-  };
-  if (dir) {
-    std::error_code ec;
-    const auto canonical = std::filesystem::weakly_canonical(dir->Path(), ec);
-    mix(ec ? dir->Path() : canonical.string());
-  } else {
-    static const uint64_t process = std::random_device{}() * 4294967296ULL + std::random_device{}();
-    static std::atomic<uint64_t> instances{0};
-    mix(std::to_string(process) + ":" + std::to_string(instances.fetch_add(1)));
-  }
+  for (const char c : path)
+    hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
   static constexpr char digits[] = "0123456789ABCDEF";
-  std::string serial = dir ? "VR" : "VM";
+  std::string serial = "VR";
   for (int shift = 36; shift >= 0; shift -= 4)
     serial += digits[(hash >> shift) & 0xF];
   return serial;

@@ -39,10 +39,11 @@ Reply Recorder::Inquiry(const Command& c) {
     w.U8(0, PeripheralCdDvd);
     w.U8(1, c.Byte(2));
     if (c.Byte(2) == 0x00) {  // supported pages
-      w.U16(2, 2);
+      w.U16(2, serial_.empty() ? 1 : 2);
       w.U8(4, 0x00);
-      w.U8(5, 0x80);
-    } else if (c.Byte(2) == 0x80) {  // unit serial number
+      if (!serial_.empty())
+        w.U8(5, 0x80);
+    } else if (c.Byte(2) == 0x80 && !serial_.empty()) {  // unit serial number
       w.U16(2, static_cast<uint16_t>(serial_.size()));
       w.Text(4, serial_.size(), serial_);
     } else {

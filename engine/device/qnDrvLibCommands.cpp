@@ -103,12 +103,18 @@ std::string TSCSIDevice::UnitSerialNumber() {
   alignas(4) std::array<uint8_t, 252> page{};
   auto r = Request(TCdb(0x12, 6).Set(1, 0x01).Set(2, 0x80).Set(4, static_cast<uint8_t>(page.size())), DataIn,
                    page.data(), static_cast<uint32_t>(page.size()));
-  if (!Run(r, DefaultTimeoutMs) || page[1] != 0x80)
+  // Page code 80h with a zero high length byte: a drive that ignores EVPD
+  // sends its standard data instead (byte 1 80h "removable", byte 2 the version).
+  if (!Run(r, DefaultTimeoutMs) || page[1] != 0x80 || page[2] != 0)
     return {};
-  const size_t length = std::min<size_t>(page[3], page.size() - 4);
+  const size_t length = std::min<size_t>({page[3], page.size() - 4, LastTransferred > 4 ? size_t{LastTransferred} - 4 : size_t{0}});
   std::string serial(reinterpret_cast<const char*>(page.data() + 4), length);
+  // ASCII only: anything else is not a serial number to key a lock by.
+  if (std::any_of(serial.begin(), serial.end(), [](char c) { return c != '\0' && (c < 0x20 || c > 0x7E); }))
+    return {};
+  serial.erase(std::find(serial.begin(), serial.end(), '\0'), serial.end());
   serial.erase(0, serial.find_first_not_of(' '));
-  serial.erase(serial.find_last_not_of(" \0") + 1);
+  serial.erase(serial.find_last_not_of(' ') + 1);
   return serial;
 }
 
