@@ -60,6 +60,17 @@ TEST_F(DiscCommands, InfoShowsTheMediumAndItsSessions) {
       << empty.err;
 }
 
+// Overwritable discs take more sessions whatever their disc status says.
+TEST_F(DiscCommands, InfoCallsOverwritableDiscsOpen) {
+  for (const char* medium : {"dvd-ram", "dvd+rw-formatted"}) {
+    SCOPED_TRACE(medium);
+    Insert(medium);
+    const TCliRun run = Run({"info"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Disc is Open\n"), std::string::npos) << run.out;
+  }
+}
+
 TEST_F(DiscCommands, TrayCommands) {
   Insert("dvd+r");
   TCliRun run = Run({"ready"});
