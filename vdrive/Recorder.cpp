@@ -126,7 +126,7 @@ ScsiOutcome Recorder::Execute(std::span<const uint8_t> cdb, std::span<uint8_t> d
 }
 
 Reply Recorder::Dispatch(std::span<const uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction) {
-  static constexpr std::array<Entry, 26> Table{{
+  static constexpr std::array<Entry, 27> Table{{
       {0x00, 6, Needs::Medium, &Recorder::TestUnitReady},
       {0x01, 6, Needs::Medium, &Recorder::TestUnitReady},  // REZERO UNIT: nothing to seek
       {0x03, 6, Needs::Nothing, &Recorder::RequestSense},
@@ -150,6 +150,7 @@ Reply Recorder::Dispatch(std::span<const uint8_t> cdb, std::span<uint8_t> data, 
       {0x5B, 10, Needs::Medium, &Recorder::CloseTrackSession},
       {0x5C, 10, Needs::Nothing, &Recorder::ReadBufferCapacity},
       {0xA1, 12, Needs::Medium, &Recorder::Blank},
+      {0xAD, 12, Needs::Medium, &Recorder::ReadDiscStructure},
       {0xB6, 12, Needs::Nothing, &Recorder::SetStreaming},
       {0xBB, 12, Needs::Nothing, &Recorder::SetCdSpeed},
       {0xBF, 12, Needs::Medium, &Recorder::SendDvdStructure},
@@ -378,6 +379,7 @@ bool Recorder::Answers(uint8_t opcode) const {
     case 0x46: return id.GetConfiguration;
     case 0x51: return id.ReadDiscInformation;
     case 0x52: return id.ReadTrackInformation;
+    case 0xAD: return id.ReadDvdRom || id.ReadDvdMinus || id.ReadDvdPlus || id.ReadDvdRam;
     // What only a recorder has: FORMAT UNIT, READ FORMAT CAPACITIES, WRITE,
     // RESERVE TRACK, SEND OPC, CLOSE TRACK/SESSION, READ BUFFER CAPACITY,
     // BLANK and SEND DVD STRUCTURE.

@@ -4,8 +4,8 @@
 // a SCSI status and fixed-format sense data, as a drive on the bus does:
 // INQUIRY, TEST UNIT READY, REQUEST SENSE, MODE SENSE/SELECT (10) with pages
 // 05h, 2Ah and 30h, GET CONFIGURATION, READ DISC/TRACK INFORMATION, READ
-// TOC/PMA/ATIP (formats 0, 1, 4), READ CAPACITY, READ FORMAT CAPACITIES,
-// READ (10), WRITE (10), SYNCHRONIZE CACHE, CLOSE TRACK/SESSION, BLANK,
+// TOC/PMA/ATIP (formats 0, 1, 2, 4), READ DISC STRUCTURE, READ CAPACITY,
+// READ FORMAT CAPACITIES, READ (10), WRITE (10), SYNCHRONIZE CACHE, CLOSE TRACK/SESSION, BLANK,
 // FORMAT UNIT, RESERVE TRACK, SEND OPC INFORMATION, SET CD SPEED, SET
 // STREAMING, SEND DVD STRUCTURE, READ BUFFER CAPACITY, START STOP UNIT,
 // PREVENT/ALLOW MEDIUM REMOVAL and REZERO UNIT. Anything else is refused with
@@ -120,6 +120,8 @@ private:
   Reply ReadDiscInformation(const Command& c);
   Reply ReadTrackInformation(const Command& c);
   Reply ReadToc(const Command& c);
+  Reply FullToc(const Command& c);
+  Reply ReadDiscStructure(const Command& c);
   Reply ReadCapacity(const Command& c);
   Reply ReadFormatCapacities(const Command& c);
   Reply ReadBufferCapacity(const Command& c);

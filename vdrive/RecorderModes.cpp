@@ -126,6 +126,11 @@ Reply Recorder::ModeSelect(const Command& c) {
       std::copy(page.begin(), page.end(), candidate.begin());
       if (auto bad = CheckWriteParams(candidate, writeParams, id))
         return ParamError(at + *bad);
+      // Session-at-once on CD needs a cue sheet, which this drive does not
+      // take (no CD Mastering feature): refusing the write type here makes
+      // hosts fall back to track-at-once before they write anything.
+      if (DecodeWriteMode(candidate).WriteType == 2 && state_.Medium.Present() && state_.Medium.IsCd())
+        return ParamError(at + 2, 3);
       writeParams = candidate;
     } else if (code == 0x2A) {
       // Nothing of the capabilities page can be changed: only its own
