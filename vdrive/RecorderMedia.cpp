@@ -103,6 +103,17 @@ Reply Recorder::SynchronizeCache(const Command& c) {
     (void)d.CloseTrack(d.Tracks().back().Number);
     dirty_ = true;
   }
+  // Disc-at-once on DVD-R/-RW: the flush after the data pads the reserved
+  // track, writes the lead-out and closes the disc; no CLOSE follows.
+  const bool dvdMinusSequential =
+      d.Kind() == MediumKind::DvdMinusR || (d.Kind() == MediumKind::DvdMinusRw && !d.Restricted());
+  if (dvdMinusSequential && Mode().WriteType == 2 && !d.Finalized() && !d.Tracks().empty()) {
+    const Track& last = d.Tracks().back();
+    if (last.Reserved && !last.Closed && last.Recorded > 0) {
+      (void)d.CloseSession(true);
+      dirty_ = true;
+    }
+  }
   if (state_.Config.Time.RealTime && immediate) {
     activity_.Start(sense::LongWriteInProgress, Now(), buffer_.DrainTime(EffectiveWriteSpeed()));
     buffer_.EndStream();
