@@ -296,8 +296,12 @@ void Recorder::SaveIfDirty() {
   if (!dir_ || dir_->ChangedOnDisk())
     return;
   std::string error;
-  if (!dir_->Save(state_, error))
+  if (!dir_->SaveIfChanged(state_, error)) {
     dirty_ = true;  // try again after the next command
+    return;
+  }
+  unsavedBlocks_ = 0;
+  lastSave_ = Now();
 }
 
 bool Recorder::Save(std::string& error) {
@@ -492,6 +496,16 @@ Reply Recorder::StartStopUnit(const Command& c) {
 
 Reply Recorder::PreventAllow(const Command& c) {
   preventRemoval_ = (c.Byte(4) & 0x03) != 0;
+  // A locked tray marks a job under way: the state directory is locked with
+  // it, so the operator's tool can't change the disc from another process.
+  // Held by someone else (the tool, that moment), the tray still locks.
+  if (!preventRemoval_) {
+    trayLock_.reset();
+  } else if (dir_ && !trayLock_) {
+    bool busy = false;
+    std::string error;
+    trayLock_ = FolderLock::Try(dir_->Path(), busy, error);
+  }
   return Good();
 }
 

@@ -82,6 +82,18 @@ Reply Recorder::Write10(const Command& c) {
     dirty_ = true;
   }
   disc.CommitWrite(lba, count, mode);
+  if (!test) {
+    // Saved as the writing goes: the blocks are in the image already, so a
+    // writer killed mid-track leaves an incomplete session whose recorded
+    // extent trails the truth by little.
+    constexpr uint32_t SaveEveryBlocks = 2048;  // 4 MiB
+    constexpr uint64_t SaveEveryMs = 1000;
+    unsavedBlocks_ += count;
+    const auto track = disc.TrackAt(lba);
+    const bool started = track && track->Info.Recorded == count;
+    if (started || unsavedBlocks_ >= SaveEveryBlocks || Now() - lastSave_ >= SaveEveryMs)
+      SaveIfDirty();
+  }
   Reply r;
   r.Transferred = static_cast<uint32_t>(bytes);
   return r;
