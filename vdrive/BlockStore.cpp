@@ -1,7 +1,7 @@
 // The block stores. The image file uses positioned POSIX I/O so that holes
-// stay holes (sparse) and no stream state is shared between calls; this file
-// and the ASPI library are the only places of the recorder that talk to the
-// operating system directly.
+// stay holes (sparse) and no stream state is shared between calls; this file,
+// the state-directory lock and the ASPI library are the only places of the
+// recorder that talk to the operating system directly.
 
 #include "vdrive/BlockStore.h"
 

@@ -67,7 +67,10 @@ bool Disc::OpenSessionHasTracks() const {
 }
 
 uint32_t Disc::StartAfter(uint32_t end) const {
-  return IsCd() ? end + CdPreGap : RoundUp(end, DvdEccBlock);
+  // A track that fills the disc leaves the next one at the capacity, where
+  // nothing more can be written.
+  const uint64_t next = IsCd() ? static_cast<uint64_t>(end) + CdPreGap : RoundUp(end, DvdEccBlock);
+  return static_cast<uint32_t>(std::min<uint64_t>(next, capacity_));
 }
 
 DiscStatus Disc::Status() const {
@@ -295,6 +298,8 @@ Refusal Disc::CheckSequentialWrite(uint32_t lba, uint32_t count, const WriteMode
       return sense::IllegalModeForThisTrack;
   }
   const uint64_t end = static_cast<uint64_t>(lba) + count;
+  if (lba >= capacity_)
+    return sense::LbaOutOfRange;
   for (const Track& t : tracks_) {
     if (t.Closed || t.Start + t.Recorded != lba)
       continue;
@@ -552,7 +557,34 @@ Disc::Fields Disc::ToFields() const {
   return f;
 }
 
-std::optional<Disc> Disc::FromFields(const Fields& f, std::string& error) {
+namespace {
+
+// Older versions could leave the next track start past the end of a nearly
+// full disc (the pre-gap or ECC rounding after a track that filled it). Such
+// a state is mended rather than refused, touching only what lies beyond the
+// capacity: the next start comes back to the capacity, tracks of the open
+// session that begin there are dropped (nothing of them can be read), and an
+// open track's recorded extent is cut at the capacity. Complete sessions are
+// kept as they are, so they stay readable; anything else that contradicts
+// itself is still refused.
+void MendBeyondCapacity(Disc::Fields& f) {
+  f.NextStart = std::min(f.NextStart, f.Capacity);
+  while (!f.Tracks.empty() && !f.Tracks.back().Closed && f.Tracks.back().Session > f.ClosedSessions &&
+         f.Tracks.back().Start >= f.Capacity)
+    f.Tracks.pop_back();
+  if (f.Tracks.empty())
+    return;
+  Track& last = f.Tracks.back();
+  if (!last.Closed && !last.Reserved && last.Start + static_cast<uint64_t>(last.Recorded) > f.Capacity)
+    last.Recorded = f.Capacity - last.Start;
+}
+
+} // namespace
+
+std::optional<Disc> Disc::FromFields(const Fields& given, std::string& error) {
+  Fields f = given;
+  if (f.Kind != MediumKind::None && f.Capacity != 0 && !f.Formatted && !f.Restricted)
+    MendBeyondCapacity(f);
   auto fail = [&](const char* why) -> std::optional<Disc> {
     error = why;
     return std::nullopt;

@@ -150,7 +150,8 @@ public:
   [[nodiscard]] Refusal Format(uint8_t formatType, uint32_t blocks, bool& erases);
 
   // Rebuilds a disc from persisted fields; empty with `error` set when they
-  // contradict each other.
+  // contradict each other. A next track start or open tracks beyond the
+  // capacity are mended first.
   struct Fields {
     MediumKind Kind = MediumKind::None;
     uint32_t Capacity = 0;

@@ -117,7 +117,7 @@ ScsiOutcome Recorder::Execute(std::span<const uint8_t> cdb, std::span<uint8_t> d
 }
 
 Reply Recorder::Dispatch(std::span<const uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction) {
-  static constexpr std::array<Entry, 26> Table{{
+  static constexpr std::array<Entry, 27> Table{{
       {0x00, 6, Needs::Medium, &Recorder::TestUnitReady},
       {0x01, 6, Needs::Medium, &Recorder::TestUnitReady},  // REZERO UNIT: nothing to seek
       {0x03, 6, Needs::Nothing, &Recorder::RequestSense},
@@ -141,6 +141,7 @@ Reply Recorder::Dispatch(std::span<const uint8_t> cdb, std::span<uint8_t> data, 
       {0x5B, 10, Needs::Medium, &Recorder::CloseTrackSession},
       {0x5C, 10, Needs::Nothing, &Recorder::ReadBufferCapacity},
       {0xA1, 12, Needs::Medium, &Recorder::Blank},
+      {0xAD, 12, Needs::Medium, &Recorder::ReadDiscStructure},
       {0xB6, 12, Needs::Nothing, &Recorder::SetStreaming},
       {0xBB, 12, Needs::Nothing, &Recorder::SetCdSpeed},
       {0xBF, 12, Needs::Medium, &Recorder::SendDvdStructure},
@@ -286,8 +287,12 @@ void Recorder::SaveIfDirty() {
   if (!dir_ || dir_->ChangedOnDisk())
     return;
   std::string error;
-  if (!dir_->Save(state_, error))
+  if (!dir_->SaveIfChanged(state_, error)) {
     dirty_ = true;  // try again after the next command
+    return;
+  }
+  unsavedBlocks_ = 0;
+  lastSave_ = Now();
 }
 
 bool Recorder::Save(std::string& error) {
@@ -369,6 +374,7 @@ bool Recorder::Answers(uint8_t opcode) const {
     case 0x46: return id.GetConfiguration;
     case 0x51: return id.ReadDiscInformation;
     case 0x52: return id.ReadTrackInformation;
+    case 0xAD: return id.ReadDvdRom || id.ReadDvdMinus || id.ReadDvdPlus || id.ReadDvdRam;
     // What only a recorder has: FORMAT UNIT, READ FORMAT CAPACITIES, WRITE,
     // RESERVE TRACK, SEND OPC, CLOSE TRACK/SESSION, READ BUFFER CAPACITY,
     // BLANK and SEND DVD STRUCTURE.
@@ -481,6 +487,16 @@ Reply Recorder::StartStopUnit(const Command& c) {
 
 Reply Recorder::PreventAllow(const Command& c) {
   preventRemoval_ = (c.Byte(4) & 0x03) != 0;
+  // A locked tray marks a job under way: the state directory is locked with
+  // it, so the operator's tool can't change the disc from another process.
+  // Held by someone else (the tool, that moment), the tray still locks.
+  if (!preventRemoval_) {
+    trayLock_.reset();
+  } else if (dir_ && !trayLock_) {
+    bool busy = false;
+    std::string error;
+    trayLock_ = FolderLock::Try(dir_->Path(), busy, error);
+  }
   return Good();
 }
 

@@ -4,8 +4,8 @@
 // a SCSI status and fixed-format sense data, as a drive on the bus does:
 // INQUIRY, TEST UNIT READY, REQUEST SENSE, MODE SENSE/SELECT (10) with pages
 // 05h, 2Ah and 30h, GET CONFIGURATION, READ DISC/TRACK INFORMATION, READ
-// TOC/PMA/ATIP (formats 0, 1, 4), READ CAPACITY, READ FORMAT CAPACITIES,
-// READ (10), WRITE (10), SYNCHRONIZE CACHE, CLOSE TRACK/SESSION, BLANK,
+// TOC/PMA/ATIP (formats 0, 1, 2, 4), READ DISC STRUCTURE, READ CAPACITY,
+// READ FORMAT CAPACITIES, READ (10), WRITE (10), SYNCHRONIZE CACHE, CLOSE TRACK/SESSION, BLANK,
 // FORMAT UNIT, RESERVE TRACK, SEND OPC INFORMATION, SET CD SPEED, SET
 // STREAMING, SEND DVD STRUCTURE, READ BUFFER CAPACITY, START STOP UNIT,
 // PREVENT/ALLOW MEDIUM REMOVAL and REZERO UNIT. Anything else is refused with
@@ -29,6 +29,7 @@
 #include "platform/SimulatedDevice.h"
 #include "vdrive/Activity.h"
 #include "vdrive/BlockStore.h"
+#include "vdrive/FolderLock.h"
 #include "vdrive/StateFile.h"
 
 namespace qnzb::vdrive {
@@ -46,8 +47,12 @@ public:
   // A drive kept in the state directory `dir`: loads the state found there
   // (none: defaults and a blank CD-R), keeps the disc's blocks in the
   // directory's image and saves the state after every command that changed
-  // it, except WRITE (saved with the next flush, close or eject, or when the
-  // drive is destroyed). When another process rewrites the state file, the
+  // it, except WRITE (saved when a track starts, then every few MiB or
+  // second of writing, and with the next flush, close or eject, or when the
+  // drive is destroyed), so a killed writer leaves its track recorded nearly
+  // as far as it got. Saving leaves the file alone while the state in it is
+  // unchanged. While the tray is locked (PREVENT ALLOW MEDIUM REMOVAL) the
+  // drive holds the directory's FolderLock. When another process rewrites the state file, the
   // drive reloads it before its next command, as if the disc had been
   // changed; that state also wins over changes this drive had not saved yet.
   // Empty with `error` set when the state is invalid (nothing on disk is
@@ -120,6 +125,8 @@ private:
   Reply ReadDiscInformation(const Command& c);
   Reply ReadTrackInformation(const Command& c);
   Reply ReadToc(const Command& c);
+  Reply FullToc(const Command& c);
+  Reply ReadDiscStructure(const Command& c);
   Reply ReadCapacity(const Command& c);
   Reply ReadFormatCapacities(const Command& c);
   Reply ReadBufferCapacity(const Command& c);
@@ -143,6 +150,11 @@ private:
   std::unique_ptr<StateDirectory> dir_;
   TickSource ticks_;
   bool dirty_ = false;
+  // Written since the last save: a running burn is saved every few MiB or
+  // every second, whichever comes first.
+  uint32_t unsavedBlocks_ = 0;
+  uint64_t lastSave_ = 0;
+  std::unique_ptr<FolderLock> trayLock_;
   BackgroundActivity activity_;
   WriteBuffer buffer_;
   // A test write records into this copy of the disc, never the real one.

@@ -143,9 +143,12 @@ Reply Recorder::GetConfiguration(const Command& c) {
     features.push_back({0x0021, 1, false, dvdMinusSeq,
                         {0x05, 0x00, static_cast<uint8_t>(id.UnderrunProtection ? 0x01 : 0x00), 0x01, 16, 0, 0, 0}});
   }
+  // Formattable: no certification or spare-area options to offer, but the
+  // descriptor has its two reserved-flag words all the same.
   if (id.WriteDvdMinusRw || id.WriteDvdPlusRw || id.WriteDvdRam)
     features.push_back({0x0023, 0, false,
-                        kind == MediumKind::DvdMinusRw || kind == MediumKind::DvdPlusRw || kind == MediumKind::DvdRam, {}});
+                        kind == MediumKind::DvdMinusRw || kind == MediumKind::DvdPlusRw || kind == MediumKind::DvdRam,
+                        {0, 0, 0, 0, 0, 0, 0, 0}});
   if (id.WriteDvdMinusRw)
     features.push_back({0x0026, 0, false, kind == MediumKind::DvdMinusRw && d.Restricted(), {}});
   if (id.ReadDvdPlus || id.WriteDvdPlusRw)
@@ -339,6 +342,8 @@ Reply Recorder::ReadToc(const Command& c) {
     w.U8(14, leadOut.F);
     return SendIn(c, w.bytes(), allocation);
   }
+  if (format == 2)
+    return FullToc(c);
   if (format > 1)
     return CdbError(2);
 
@@ -400,6 +405,71 @@ Reply Recorder::ReadToc(const Command& c) {
   at += 8;
   w.U16(0, static_cast<uint32_t>(at - 2));
   return SendIn(c, w.bytes(), allocation);
+}
+
+Reply Recorder::FullToc(const Command& c) {
+  // The lead-in's Q sub-channel as read: addresses there exist only as
+  // minutes, seconds and frames, so a host asking for LBAs gets MSF as
+  // from a real drive.
+  const Disc& d = state_.Medium;
+  if (!d.IsCd())
+    return CdbError(2);
+  const uint32_t sessions = d.ClosedSessions();
+  if (sessions == 0)
+    return CdbError(2);  // no complete session: no lead-in to read
+  const uint32_t from = c.Byte(6) == 0 ? 1 : c.Byte(6);
+  if (from > sessions)
+    return CdbError(6);
+  const std::vector<Track>& tracks = d.Tracks();
+  // The pre-gap of a session's first track begins its program area.
+  auto programStart = [&](uint32_t session) -> std::optional<int64_t> {
+    for (const Track& t : tracks)
+      if (t.Session == session)
+        return static_cast<int64_t>(t.Start) - CdPreGap;
+    return std::nullopt;
+  };
+  BeWriter w(4);
+  w.U8(2, 1);
+  w.U8(3, static_cast<uint8_t>(sessions));
+  size_t at = 4;
+  auto point = [&](uint32_t session, uint8_t adrControl, uint8_t pointCode, uint32_t atime, uint8_t zero,
+                   uint32_t paddress) {
+    w.U8(at, static_cast<uint8_t>(session));
+    w.U8(at + 1, adrControl);
+    w.U8(at + 3, pointCode);
+    w.U24(at + 4, atime);
+    w.U8(at + 7, zero);
+    w.U24(at + 8, paddress);
+    at += 11;
+  };
+  for (uint32_t s = from; s <= sessions; ++s) {
+    const Track* first = nullptr;
+    const Track* last = nullptr;
+    for (const Track& t : tracks) {
+      if (t.Session != s)
+        continue;
+      first = first ? first : &t;
+      last = &t;
+    }
+    if (!first)
+      continue;
+    // A0h: first track and disc type (00h: CD-ROM, mode 1 data); A1h: last
+    // track; A2h: the session's lead-out.
+    point(s, AdrControlData, 0xA0, 0, 0, static_cast<uint32_t>(first->Number) << 16);
+    point(s, AdrControlData, 0xA1, 0, 0, static_cast<uint32_t>(last->Number) << 16);
+    point(s, AdrControlData, 0xA2, 0, 0, MsfField(static_cast<int64_t>(last->Start) + last->Size));
+    for (const Track* t = first; t <= last; ++t)
+      point(s, AdrControlData, static_cast<uint8_t>(t->Number), 0, 0, MsfField(t->Start));
+    // B0h (mode 5) while another session may follow: where its program area
+    // would start, one mode-5 pointer, and the last possible lead-out.
+    if (s < sessions || !d.Finalized()) {
+      const int64_t next = s < sessions ? programStart(s + 1).value_or(d.NextStart())
+                                        : static_cast<int64_t>(d.NextStart()) - CdPreGap;
+      point(s, 0x54, 0xB0, MsfField(next), 1, MsfField(d.Capacity()));
+    }
+  }
+  w.U16(0, static_cast<uint32_t>(at - 2));
+  return SendIn(c, w.bytes(), c.U16(7));
 }
 
 Reply Recorder::ReadCapacity(const Command& c) {

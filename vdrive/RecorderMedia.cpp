@@ -82,6 +82,18 @@ Reply Recorder::Write10(const Command& c) {
     dirty_ = true;
   }
   disc.CommitWrite(lba, count, mode);
+  if (!test) {
+    // Saved as the writing goes: the blocks are in the image already, so a
+    // writer killed mid-track leaves an incomplete session whose recorded
+    // extent trails the truth by little.
+    constexpr uint32_t SaveEveryBlocks = 2048;  // 4 MiB
+    constexpr uint64_t SaveEveryMs = 1000;
+    unsavedBlocks_ += count;
+    const auto track = disc.TrackAt(lba);
+    const bool started = track && track->Info.Recorded == count;
+    if (started || unsavedBlocks_ >= SaveEveryBlocks || Now() - lastSave_ >= SaveEveryMs)
+      SaveIfDirty();
+  }
   Reply r;
   r.Transferred = static_cast<uint32_t>(bytes);
   return r;
@@ -102,6 +114,17 @@ Reply Recorder::SynchronizeCache(const Command& c) {
   if (d.IsCd() && !d.Tracks().empty() && !d.Tracks().back().Closed && !d.Tracks().back().Reserved) {
     (void)d.CloseTrack(d.Tracks().back().Number);
     dirty_ = true;
+  }
+  // Disc-at-once on DVD-R/-RW: the flush after the data pads the reserved
+  // track, writes the lead-out and closes the disc; no CLOSE follows.
+  const bool dvdMinusSequential =
+      d.Kind() == MediumKind::DvdMinusR || (d.Kind() == MediumKind::DvdMinusRw && !d.Restricted());
+  if (dvdMinusSequential && Mode().WriteType == 2 && !d.Finalized() && !d.Tracks().empty()) {
+    const Track& last = d.Tracks().back();
+    if (last.Reserved && !last.Closed && last.Recorded > 0) {
+      (void)d.CloseSession(true);
+      dirty_ = true;
+    }
   }
   if (state_.Config.Time.RealTime && immediate) {
     activity_.Start(sense::LongWriteInProgress, Now(), buffer_.DrainTime(EffectiveWriteSpeed()));

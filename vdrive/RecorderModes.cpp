@@ -126,6 +126,11 @@ Reply Recorder::ModeSelect(const Command& c) {
       std::copy(page.begin(), page.end(), candidate.begin());
       if (auto bad = CheckWriteParams(candidate, writeParams, id))
         return ParamError(at + *bad);
+      // Session-at-once on CD needs a cue sheet, which this drive does not
+      // take (no CD Mastering feature): refusing the write type here makes
+      // hosts fall back to track-at-once before they write anything.
+      if (DecodeWriteMode(candidate).WriteType == 2 && state_.Medium.Present() && state_.Medium.IsCd())
+        return ParamError(at + 2, 3);
       writeParams = candidate;
     } else if (code == 0x2A) {
       // Nothing of the capabilities page can be changed: only its own
@@ -148,10 +153,11 @@ Reply Recorder::ModeSelect(const Command& c) {
     }
     at += pageLength;
   }
-  if (writeParams != state_.WriteParams) {
-    state_.WriteParams = writeParams;
-    dirty_ = true;
-  }
+  // Write parameters and speeds alone don't mark the state for saving: a
+  // host sets them before every job and passes through other values on the
+  // way (probing the write types), so a mere query would rewrite the file.
+  // They are saved with the next change of the disc.
+  state_.WriteParams = writeParams;
   page30Protection_ = protection;
   return Good();
 }
@@ -161,7 +167,6 @@ Reply Recorder::SetCdSpeed(const Command& c) {
     return CdbError(1);  // rotational control: CLV or CAV only
   state_.ReadSpeed = c.U16(2);
   state_.WriteSpeed = c.U16(4);
-  dirty_ = true;
   return Good();
 }
 
@@ -180,7 +185,6 @@ Reply Recorder::SetStreaming(const Command& c) {
   if (r.Bit(0, 2)) {  // RDD: back to the drive's defaults
     state_.ReadSpeed = 0xFFFF;
     state_.WriteSpeed = 0xFFFF;
-    dirty_ = true;
     return Good();
   }
   if (r.U32(4) > r.U32(8))
@@ -198,7 +202,6 @@ Reply Recorder::SetStreaming(const Command& c) {
   };
   state_.ReadSpeed = speed(r.U32(12), readTime);
   state_.WriteSpeed = speed(r.U32(20), writeTime);
-  dirty_ = true;
   return Good();
 }
 

@@ -254,6 +254,7 @@ bool StateDirectory::Load(DriveState& state, std::string& error) {
   if (!stamp_.Exists) {
     DriveState defaults;
     state = std::move(defaults);
+    text_ = FormatState(state);
     return true;
   }
   std::error_code ec;
@@ -275,10 +276,24 @@ bool StateDirectory::Load(DriveState& state, std::string& error) {
     return false;
   }
   state = std::move(*parsed);
+  // Canonical, so that a file in another layout (comments, key order) counts
+  // as unchanged as long as the state it describes is.
+  text_ = FormatState(state);
   return true;
 }
 
 bool StateDirectory::Save(const DriveState& state, std::string& error) {
+  return Write(FormatState(state), error);
+}
+
+bool StateDirectory::SaveIfChanged(const DriveState& state, std::string& error) {
+  std::string text = FormatState(state);
+  if (text == text_ && !ChangedOnDisk())
+    return true;
+  return Write(text, error);
+}
+
+bool StateDirectory::Write(const std::string& text, std::string& error) {
   std::error_code ec;
   fs::create_directories(path_, ec);
   if (ec) {
@@ -289,7 +304,7 @@ bool StateDirectory::Save(const DriveState& state, std::string& error) {
   const std::string temp = StatePath() + ".new-" + std::to_string(random());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << FormatState(state);
+    out << text;
     out.flush();
     if (!out) {
       error = "can't write " + temp;
@@ -304,6 +319,7 @@ bool StateDirectory::Save(const DriveState& state, std::string& error) {
     return false;
   }
   stamp_ = StampOf(StatePath());
+  text_ = text;
   return true;
 }
 
@@ -317,6 +333,7 @@ bool StateDirectory::Remove(std::string& error) {
     }
   }
   stamp_ = StampOf(StatePath());
+  text_ = FormatState(DriveState{});
   return true;
 }
 

@@ -53,6 +53,9 @@ public:
   // Writes the state file atomically (a new file renamed over the old),
   // creating the directory as needed.
   [[nodiscard]] bool Save(const DriveState& state, std::string& error);
+  // As Save, but leaves the file (and its time stamp) alone when it already
+  // holds `state`: as this object last read or wrote it, and unchanged since.
+  [[nodiscard]] bool SaveIfChanged(const DriveState& state, std::string& error);
   // Deletes the state file and the image.
   [[nodiscard]] bool Remove(std::string& error);
   // Opens the disc image (creating the directory and an empty image as
@@ -63,8 +66,12 @@ public:
   [[nodiscard]] bool ChangedOnDisk() const;
 
 private:
+  [[nodiscard]] bool Write(const std::string& text, std::string& error);
+
   std::string path_;
   FileStamp stamp_;
+  // The state last read or written, as FormatState gives it.
+  std::string text_;
 };
 
 } // namespace qnzb::vdrive

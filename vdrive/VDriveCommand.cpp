@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "vdrive/BlockStore.h"
+#include "vdrive/FolderLock.h"
 #include "vdrive/StateFile.h"
 #include "vdrive/TextFields.h"
 
@@ -144,6 +145,19 @@ int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, st
     err << "vdrive: " << error << "\n";
     return false;
   };
+  // Commands that change the disc or the drive wait for no one: while a
+  // program keeps the tray locked (a burn or an erase) they are refused. A
+  // directory without a lock file yet has no such program.
+  std::unique_ptr<FolderLock> lock;
+  auto claim = [&]() {
+    bool busy = false;
+    std::string why;
+    lock = FolderLock::Try(state.Path(), busy, why);
+    if (!busy)
+      return true;
+    err << "vdrive: the drive is in use by another program: its tray is locked; try again when it is done\n";
+    return false;
+  };
   auto save = [&]() {
     if (state.Save(s, error))
       return true;
@@ -171,6 +185,8 @@ int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, st
     auto choice = ParseMediumName(words[1]);
     if (!choice)
       return UsageError(err, "unknown medium \"" + words[1] + "\"");
+    if (!claim())
+      return Failed;
     if (!state.Load(s, error)) {
       err << "vdrive: replacing a state that can't be read (" << error << ")\n";
       DriveState defaults;
@@ -202,7 +218,7 @@ int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, st
   if (command == "eject") {
     if (words.size() != 1)
       return UsageError(err, "eject takes no arguments");
-    if (!load())
+    if (!claim() || !load())
       return Failed;
     s.Medium = Disc{};
     s.TrayOpen = false;
@@ -215,6 +231,8 @@ int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, st
   if (command == "reset") {
     if (words.size() != 1)
       return UsageError(err, "reset takes no arguments");
+    if (!claim())
+      return Failed;
     if (!state.Remove(error)) {
       err << "vdrive: " << error << "\n";
       return Failed;
@@ -247,6 +265,8 @@ int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, st
         out << FaultPlan::FormatRule(r) << "\n";
       return Ok;
     }
+    if (!claim() || !load())
+      return Failed;
     if (action == "clear")
       s.Faults.Clear();
     else
@@ -257,7 +277,7 @@ int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, st
   if (command == "set") {
     if (words.size() < 2)
       return UsageError(err, "set needs KEY=VALUE");
-    if (!load())
+    if (!claim() || !load())
       return Failed;
     for (size_t i = 1; i < words.size(); ++i) {
       const size_t eq = words[i].find('=');

@@ -24,7 +24,9 @@ namespace qnzb::vdrive {
 // (prefixed "vdrive: ") to `err`. Returns 0 on success, 1 when the state
 // can't be read or written, 2 for a usage error. A state that can't be read
 // is replaced by `insert` and `reset` (with a warning) and refused by the
-// other subcommands.
+// other subcommands. The subcommands that change the disc or the drive
+// (insert, eject, reset, fault add and clear, set) fail with 1 while a
+// program keeps the recorder's tray locked (see FolderLock.h).
 [[nodiscard]] int RunVDriveCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace qnzb::vdrive

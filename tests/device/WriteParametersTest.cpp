@@ -49,10 +49,12 @@ TEST_F(WriteParametersTest, BytesForEveryMediumKind) {
       {MediaDvdPlusRw, false, true, false, 0x62, 0x04, 16, 0},
       {MediaDvdPlusR, false, false, true, 0x22, 0xC4, 0, 16},
   };
-  Insert("cd-r");
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "kind " << int(c.Kind) << " test " << c.TestWrite << " underrun "
                                     << c.Underrun << " finalize " << c.Finalize);
+    // A disc of the kind's class is loaded: with a CD in it the drive refuses
+    // the session-at-once write type the DVD+ pages carry.
+    Insert(c.Kind == MediaCdR || c.Kind == MediaCdRw ? "cd-r" : "dvd-r");
     Capable(true, true);
     device.FinalizeDisc = c.Finalize;
     ASSERT_TRUE(device.SetWriteParameters(c.TestWrite, c.Underrun, c.Kind)) << device.LastErrorText;

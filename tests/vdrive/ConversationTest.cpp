@@ -194,7 +194,7 @@ TEST_P(SequentialConversation, RefusesWritesOffTheNextWritableAddress) {
   EXPECT_SENSE(h.Write(32, 16), sense::InvalidAddressForWrite) << "no holes";
   ASSERT_GOOD(h.Write(16, 16));
   const uint32_t capacity = m.Cd ? CdCapacity80Min : DvdCapacity;
-  EXPECT_SENSE(h.Write(capacity, 1), sense::InvalidAddressForWrite);
+  EXPECT_SENSE(h.Write(capacity, 1), sense::LbaOutOfRange) << "beyond the disc";
   Result info = h.ReadTrackInformation(1);
   EXPECT_EQ(info.U32(12), 32u) << "failed writes leave the NWA where it was";
   EXPECT_SENSE(h.Read(32, 1), sense::EndOfDataDetected);

@@ -162,11 +162,12 @@ TEST(WriteParametersPage, AcceptsWhatTheDriveCanDoAndRefusesTheRest) {
   EXPECT_EQ(page[4], 0x08);
   EXPECT_EQ(page[14] << 8 | page[15], 150);
 
-  // The engine's probe order: raw, session-at-once, track-at-once.
+  // The engine's probe order: raw, session-at-once, track-at-once. With a CD
+  // loaded session-at-once is refused: it would need a cue sheet.
   struct {
     uint8_t Byte2, Byte4;
     bool Accepted;
-  } probes[] = {{0x03, 0x01, false}, {0x02, 0x00, true}, {0x01, 0x00, true}, {0x04, 0x08, false}};
+  } probes[] = {{0x03, 0x01, false}, {0x02, 0x00, false}, {0x01, 0x00, true}, {0x04, 0x08, false}};
   for (const auto& p : probes) {
     std::vector<uint8_t> list(8, 0);
     list.insert(list.end(), page.begin(), page.end());
