@@ -5,6 +5,9 @@
 // time a write-once disc is spent.
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/device/DiscSummary.h"
 #include "engine/device/qnConst.h"
