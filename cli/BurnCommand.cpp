@@ -129,6 +129,11 @@ bool ApplyBurnFlags(TQNZBurner& burner, const TBurnFlags& flags, TCliContext& co
     return false;
   }
   if (options != nullptr) {
+    // Told before the compilation is gathered, in the words the burn would use.
+    if (const std::string problem = burner.CheckDiscMedium(false); !problem.empty()) {
+      context.Error(problem);
+      return false;
+    }
     if (flags.ImportSession)
       options->SessionToImport = static_cast<int8_t>(*flags.ImportSession);
     if (!ImportableSession(burner, options->SessionToImport, flags.ImportSession.has_value(), context))

@@ -66,7 +66,7 @@ int Erase(TQNZBurner& burner, const TEraseOptions& options, TCliContext& context
 
   if (*withError) {
     context.Log(">>> ERASE PROCESS DONE WITH ERROR", 0);
-    context.Error("the drive refused to erase: " + burner.LastErrorText);
+    context.Error((started ? "the erase failed: " : "the drive refused to erase: ") + burner.LastErrorText);
     return ExitFailure;
   }
   context.Result(">>> ERASE PROCESS DONE");

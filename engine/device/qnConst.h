@@ -33,6 +33,8 @@ inline constexpr const char* whyNameIsFile = "A FILE OF THE SAME NAME EXISTS IN 
 inline constexpr const char* whyDuplicate = "ANOTHER FILE OF THE SAME NAME IS ALREADY IN %s";
 inline constexpr const char* whyEarlierSession = "THE EARLIER SESSION HOLDS ANOTHER FILE OF THE SAME NAME IN %s";
 inline constexpr const char* whyPermissionDenied = "PERMISSION DENIED";
+// A file that could be read when it was added but not when the burn starts.
+inline constexpr const char* whyUnreadableNow = "CAN'T BE READ ANY MORE (%s)";
 // A boot image is loaded from its first 512 bytes.
 inline constexpr int64_t MinBootImageBytes = 512;
 inline constexpr const char* msgBootImageTooSmall = "BOOT IMAGE %s IS TOO SMALL (%lld BYTES): IT NEEDS AT LEAST %d";
@@ -52,6 +54,31 @@ inline constexpr const char* msgUnfinishedNotClosed =
     "THE LAST SESSION OF THE DISC IS UNFINISHED AND THE DRIVE DID NOT CLOSE IT [%s]";
 inline constexpr const char* msgUnfinishedTestWrite =
     "THE LAST SESSION OF THE DISC IS UNFINISHED: A TEST WRITE CAN'T CLOSE IT (A REAL BURN CLOSES IT FIRST)";
+// What a burn checks before anything is written: the disc in the drive, a
+// test write the medium has, and room for the session. %s of the first
+// three: what to insert ("A BLANK OR APPENDABLE DISC", "A BLANK DISC").
+inline constexpr const char* msgNoDisc = "NO DISC IN THE DRIVE: INSERT %s";
+inline constexpr const char* msgTrayOpen = "THE TRAY IS OPEN AND THE DRIVE DID NOT CLOSE IT: INSERT %s AND CLOSE IT";
+inline constexpr const char* msgDriveNotReady = "THE DRIVE IS NOT READY [%s]: WAIT FOR IT OR INSERT %s";
+inline constexpr const char* msgDriveWritesNothing = "THIS DRIVE ONLY READS DISCS: CHOOSE A RECORDER";
+inline constexpr const char* msgMediumReadOnly = "THE DISC IS A %s, WHICH CAN'T BE WRITTEN: INSERT %s";
+inline constexpr const char* msgMediumUnknown = "THE DISC IS OF A KIND THIS PROGRAM CAN'T WRITE: INSERT %s";
+inline constexpr const char* msgDriveCantWrite = "THIS DRIVE CAN'T WRITE %s DISCS: INSERT ANOTHER KIND OR USE ANOTHER DRIVE";
+inline constexpr const char* msgDiscClosed = "THE DISC IS CLOSED, NO SESSION CAN BE ADDED: INSERT %s%s";
+inline constexpr const char* msgImageNeedsBlank =
+    "THE DISC ALREADY HOLDS DATA, AND AN IMAGE FILE IS WRITTEN FROM THE FIRST SECTOR: INSERT A BLANK DISC%s";
+inline constexpr const char* msgOrEraseIt = " OR ERASE THIS ONE";
+inline constexpr const char* msgNoTestWriteDrive =
+    "THIS DRIVE CAN'T DO A TEST WRITE, IT WOULD RECORD FOR REAL: BURN WITHOUT A TEST WRITE";
+inline constexpr const char* msgNoTestWriteMedium =
+    "%s DISCS HAVE NO TEST WRITE, THE DRIVE WOULD RECORD FOR REAL: BURN WITHOUT A TEST WRITE";
+inline constexpr const char* msgSessionTooLarge =
+    "THE SESSION NEEDS %s BUT THE DISC HAS %s FREE: BURN FEWER FILES OR INSERT A DISC WITH MORE ROOM";
+inline constexpr const char* msgImageTooLarge =
+    "THE IMAGE NEEDS %s BUT THE DISC HAS %s FREE: INSERT A DISC WITH MORE ROOM";
+// A DVD+RW whose background format never ends: the erase gives up.
+inline constexpr const char* msgFormatTimedOut =
+    "THE DRIVE WAS STILL FORMATTING THE DISC AFTER %u SECONDS: GIVING UP; ERASE IT AGAIN OR TRY ANOTHER DISC";
 // Another program (or another command of ours) holds the drive for a job.
 inline constexpr const char* msgDriveInUse = "the drive is in use by another program";
 inline constexpr const char* msgDiscMounted = "the disc is mounted at %s: unmount it first";

@@ -326,8 +326,9 @@ public:
   // Starts erasing a rewritable medium (BlankType 0 complete, 1 quick) and
   // returns whether the drive took the command. Started: Erasing is true
   // until OnEraseDone (on the main thread, WithError false) after the drive
-  // became ready again. Refused by the drive: OnEraseDone(WithError true) at
-  // once. Not ready within 30 s, or a drive that can't be written
+  // became ready again; WithError true, the reason in LastErrorText, when
+  // the drive was lost or a DVD+RW still formatted after the erase's time
+  // budget. Refused by the drive: OnEraseDone(WithError true) at once. Not ready within 30 s, or a drive that can't be written
   // (DriveWritable, the reason in LastErrorText): false without an event.
   bool StartErase(uint8_t BlankType);
   // Percent done of the running erase; 0 when none runs.

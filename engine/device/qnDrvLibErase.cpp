@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "engine/device/ScsiSense.h"
+#include "engine/device/qnConst.h"
 #include "engine/device/Transport.h"
 #include "engine/runtime/Clock.h"
 #include "engine/runtime/Strings.h"
@@ -59,8 +60,9 @@ public:
   const uint8_t Kind;
   TSCSIDevice& Burner;
   const uint16_t Expected;
-  // A blank that ends by its time budget counts as done; only a drive the
-  // transport lost while the blank ran ends it with an error.
+  // A blank that ends by its time budget counts as done; a drive the
+  // transport lost while the blank ran, or a DVD+RW format that never ends
+  // (nothing can be written over it), ends it with an error.
   bool WithError = false;
 
 protected:
@@ -80,6 +82,7 @@ private:
   void ZeroPieces(uint32_t pieces);
 
   double elapsed_ = 0;  // seconds
+  std::string failure_;  // why the erase failed, for LastErrorText
 };
 
 void TEraseThread::ZeroPieces(uint32_t pieces) {
@@ -131,13 +134,19 @@ void TEraseThread::Execute() {
       } while (Busy() && elapsed_ <= q);
       break;
     case MediaDvdPlusRw:
-      // The background format ends by itself; there is no budget here.
+      // The background format ends by itself, but a drive that never ends
+      // it must not hold the erase for ever: it gets the erase's budget.
       do {
         Sleep(2000);
         Burner.ReadDiscInformation(info);
         elapsed_ += 2;
         Progress();
-      } while (Busy());
+      } while (Busy() && elapsed_ <= q);
+      if (Busy()) {
+        WithError = true;
+        failure_ = Format(msgFormatTimedOut, static_cast<uint32_t>(elapsed_));
+        break;
+      }
       OverwriteStart();
       break;
     case MediaDvdRam:
@@ -150,7 +159,7 @@ void TEraseThread::Execute() {
       break;
   }
 
-  if (SlowReadyDrive) {
+  if (!WithError && SlowReadyDrive) {
     do {
       Progress();
       PollReady();
@@ -160,7 +169,7 @@ void TEraseThread::Execute() {
     Sleep(5000);
   }
 
-  if (!Burner.TestUnitReady(5000) || !Burner.ReadDiscInformation(info)) {
+  if (!WithError && (!Burner.TestUnitReady(5000) || !Burner.ReadDiscInformation(info))) {
     if (Kind != MediaDvdRam) {
       do {
         Progress();
@@ -202,6 +211,10 @@ void TEraseThread::Execute() {
   Burner.eraseProgress_ = 100;
 
   Burner.ReturnToIdle();
+  if (!failure_.empty()) {
+    Burner.LastErrorText = failure_;
+    Burner.SendDebugMessage(StatusPrefix + failure_, mtError);
+  }
 
   Burner.Erasing = false;
   // The last use of the component: once the report has run, the component

@@ -81,7 +81,9 @@ bool TSCSIDevice::SetWriteParameters(bool TestWrite, bool Underrun, uint8_t Kind
   if (Kind == MediaDvdPlusR)
     Be32Into(page, 10, 16);
   if (Kind == MediaDvdRwRestricted || Kind == MediaDvdRwSequential) {
-    page[2] = 0x20;
+    // Sequential recording keeps its test write: without the bit a "test"
+    // records for real. Restricted overwrite has none to keep.
+    page[2] = static_cast<uint8_t>(0x20 | (Kind == MediaDvdRwSequential ? page[2] & 0x10 : 0));
     page[3] = 0xC5;
     page[5] = 16;
   }

@@ -139,12 +139,15 @@ public:
   // ---- Burning ----
   // Both burns are refused with OnWriteDone("WRITER ERROR [" + the reason +
   // "]") before anything is sent when the drive can't be written
-  // (DriveWritable). A write that fails because the transport did (no write
+  // (DriveWritable), and with the text of CheckDiscMedium or
+  // CheckDiscTakesSession before anything is written when the disc can't
+  // take the burn. A write that fails because the transport did (no write
   // access, the drive gone, no answer in time) ends the job at once: only a
   // drive that says it is busy or not ready is tried again.
   // Burns the compilation to the loaded disc as a new session (after the
   // last one when the disc has room for more; the earlier session named by
-  // SessionToImport read back first). Blocks until the cache's pre-fill is
+  // SessionToImport read back first). Sources that can no longer be opened
+  // are left out first (LeaveOutUnreadableSources). Blocks until the cache's pre-fill is
   // done. True when the writing thread started; false when the job failed
   // before, after OnWriteDone, or (without an event, a log line) while
   // another job runs.
@@ -153,6 +156,25 @@ public:
   // True when the writing thread started; false after OnWriteDone when the
   // file can't be opened or the cache failed.
   bool BurnImageFile(const std::string& FileName);
+  // The checks both burns make before anything is written, for front ends
+  // to make before they ask for one. Each returns empty when the burn may go
+  // on, else what stands in the way and what to do (upper case).
+  // The medium: a disc is in and ready (an open tray is closed first), the
+  // drive writes its kind, it is not closed, a test write is one the medium
+  // and the drive have (DVD+R, DVD+RW, DVD-RAM and restricted overwrite
+  // DVD-RW have none: the drive would record), and for an image file, which
+  // goes to the disc from sector 0, the disc is blank or overwritable.
+  [[nodiscard]] std::string CheckDiscMedium(bool ImageFile);
+  // Room: TrackLength sectors as the writer sends them (whole 32-sector
+  // blocks on DVD; on CD at least 300 sectors and the two run-out blocks of
+  // the track) against the free space after SessionStart (an image file:
+  // from sector 0). Run after the layout of the burn or after ImageLength
+  // was set from the image file.
+  [[nodiscard]] std::string CheckDiscTakesSession(bool ImageFile);
+  // Opens every local source of the layout once (nothing is read): a file
+  // that can no longer be opened is taken out of the layout and counted in
+  // LeftOut, as an unreadable file is when it is added. The count left out.
+  int32_t LeaveOutUnreadableSources();
   // The lowest fill of the drive's buffer (percent) the running or last burn
   // saw once the buffer had filled up; -1 when it never did.
   std::atomic<int32_t> LowestBufferFill = -1;

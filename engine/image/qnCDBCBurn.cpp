@@ -120,13 +120,20 @@ bool TQNZBurner::BurnMayStart() {
 bool TQNZBurner::StartBurn() {
   if (!BurnMayStart())
     return false;
+  if (const std::string why = CheckDiscMedium(false); !why.empty()) {
+    ReportBeforeStart(why);
+    return false;
+  }
+  // A source that went away since it was added would end the burn half way.
+  LeaveOutUnreadableSources();
   const uint8_t kind = MediaKind();
   CurrentMediaKind = kind;
   const int32_t blockSize = BlockSizeFor(kind);
   // The quick format makes a sequential DVD-RW an overwritable one and
   // erases it: only a blank one is formatted. One that holds sessions is
-  // written on like a DVD-R, after its last session.
-  if (kind == MediaDvdRwRestricted || (kind == MediaDvdRwSequential && DiscStatus() == 0))
+  // written on like a DVD-R, after its last session. A test write leaves
+  // the disc sequential: formatted, it would be recorded for real.
+  if (!TestWrite && (kind == MediaDvdRwRestricted || (kind == MediaDvdRwSequential && DiscStatus() == 0)))
     PrepareRewritableDvd(*this, kind);
   // A burn that failed, was aborted or killed left its session open: the new
   // one would land inside it and be unreachable. Close it first, as a
@@ -152,6 +159,10 @@ bool TQNZBurner::StartBurn() {
     return false;
   }
   Appending = false;
+  if (const std::string why = CheckDiscTakesSession(false); !why.empty()) {
+    ReportBeforeStart(why);
+    return false;
+  }
   if (!StartCache(blockSize, "", 0))
     return false;
   return StartWriter(std::make_unique<TDiscSink>(*this, false));
@@ -170,6 +181,12 @@ bool TQNZBurner::BurnImageFile(const std::string& FileName) {
     return false;
   }
   ImageLength = (bytes + 2047) / 2048;
+  for (const auto& check : {&TQNZBurner::CheckDiscMedium, &TQNZBurner::CheckDiscTakesSession}) {
+    if (const std::string why = (this->*check)(true); !why.empty()) {
+      ReportBeforeStart(why);
+      return false;
+    }
+  }
   if (!StartCache(blockSize, FileName, bytes))
     return false;
   return StartWriter(std::make_unique<TDiscSink>(*this, true));

@@ -21,11 +21,22 @@ constexpr uint8_t AscIncompatibleMedium = 0x30;
 constexpr int32_t MaxBusyRetries = 10000;
 constexpr uint32_t BusyPauseMs = 600;
 
-// DVD-R streaming performance: the whole disc, reads of 43,965 KB/s and
-// writes of 1,418 KB/s per second.
+// DVD-R streaming performance: the whole disc, reads of 43,965 KB per
+// 1000 ms; the write size (bytes 20-23) is set to the chosen speed.
 constexpr std::array<uint8_t, 28> DvdRStreaming = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x23,
                                                    0x12, 0x7F, 0x00, 0x00, 0xAB, 0xBD, 0x00, 0x00, 0x03, 0xE8,
                                                    0x00, 0x00, 0x05, 0x8A, 0x00, 0x00, 0x03, 0xE8};
+constexpr size_t StreamingWriteSize = 20;
+
+// DVD-R drives take their write speed from SET STREAMING, not from SET CD
+// SPEED: a fixed write size would burn every DVD-R at 1X. KB per 1000 ms is
+// KB/s.
+std::array<uint8_t, 28> DvdRStreamingAt(uint16_t kbps) {
+  std::array<uint8_t, 28> list = DvdRStreaming;
+  list[StreamingWriteSize + 2] = static_cast<uint8_t>(kbps >> 8);
+  list[StreamingWriteSize + 3] = static_cast<uint8_t>(kbps & 0xFF);
+  return list;
+}
 // FORMAT UNIT parameter lists (format data present, format code 1).
 constexpr uint8_t FormatWithList = 0x11;
 constexpr std::array<uint8_t, 12> DvdPlusRwFormat = {0x00, 0x82, 0x00, 0x08, 0x00, 0x23, 0x05, 0x40,
@@ -89,8 +100,7 @@ bool TDiscSink::Start(std::string& /*message*/) {
   b.SetCdSpeed(b.ReadSpeed, b.WriteSpeed());
   b.WaitUntilReady(10000, 1000);
 
-  const uint16_t speed = b.CurrentWriteSpeed();
-  speed_ = speed;
+  speed_ = b.CurrentWriteSpeed();
   // Written with no next session allowed; the closing sets the final field.
   const bool finalize = b.FinalizeDisc;
   b.FinalizeDisc = true;
@@ -99,7 +109,12 @@ bool TDiscSink::Start(std::string& /*message*/) {
   sessionNumber_ = b.SessionCount() + 1u;
 
   if (kind_ == MediaDvdR) {
-    b.SetStreaming(DvdRStreaming);
+    // The maximum (0) is the drive's own.
+    const uint16_t chosen = b.WriteSpeed() != 0 ? b.WriteSpeed() : b.MaxWriteSpeed();
+    b.SetStreaming(DvdRStreamingAt(chosen != 0 ? chosen : 0xFFFF));
+    // The speed the drive now writes at, for the announcement and the waits.
+    if (const uint16_t streamed = b.CurrentWriteSpeed(); streamed != 0)
+      speed_ = streamed;
     b.SendTimeStamp(Now());
     const auto blocks = static_cast<uint32_t>((b.TrackLength() + 31) / 32 * 32);
     b.ReserveTrack(blocks);
@@ -109,7 +124,7 @@ bool TDiscSink::Start(std::string& /*message*/) {
     b.SendOpcInformation();
 
   b.SendDebugMessage(StatusPrefix + Format("STARTING WRITE PROCESS ON %s AT %s", MediaKindNames()[kind_].c_str(),
-                                           WriteSpeedText(kind_, speed).c_str()),
+                                           WriteSpeedText(kind_, speed_).c_str()),
                      mtProgress);
   if (b.TestWrite)
     b.SendDebugMessage(std::string(StatusPrefix) + "TEST/DUMMY WRITE", mtProgress);

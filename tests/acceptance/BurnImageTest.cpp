@@ -91,7 +91,8 @@ TEST(BurnImage, ImageOntoAWrittenCdIsRefusedAndTheSessionStays) {
   EXPECT_NE(r.exitCode, 0) << r.Describe();
   EXPECT_EQ(r.signal, 0) << r.Describe();
   EXPECT_EQ(ErrorLines(r),
-            std::vector<std::string>{"qnzb-cli: WRITER ERROR [ILLEGAL REQUEST (INVALID ADDRESS FOR WRITE)]"})
+            std::vector<std::string>{"qnzb-cli: THE DISC ALREADY HOLDS DATA, AND AN IMAGE FILE IS WRITTEN FROM THE "
+                                     "FIRST SECTOR: INSERT A BLANK DISC"})
       << r.Describe();
   EXPECT_TRUE(DoneLines(r).empty()) << r.Describe();
 

@@ -188,5 +188,25 @@ TEST_F(EraseTest, SecondEraseWhileOneRunsIsRefused) {
   WaitForDone();
 }
 
+TEST_F(EraseTest, ADvdPlusRwFormatThatNeverEndsFailsAfterTheBudget) {
+  vdrive::DriveConfig config;
+  config.Time.RealTime = true;
+  config.Time.FormatMs = 100'000'000;  // longer than any erase's budget
+  Use(config);
+  Insert("dvd+rw-formatted");
+  const uint64_t start = clock.clock().TickCount();
+  ASSERT_TRUE(device.StartErase(1));
+  WaitForDone();
+  EXPECT_TRUE(Done[0]);
+  // The quick erase's 600 s, polled every 2 s, and nothing written over the format.
+  const uint64_t waited = clock.clock().TickCount() - start;
+  EXPECT_GE(waited, 600'000u);
+  EXPECT_LT(waited, 700'000u);
+  EXPECT_EQ(device.LastErrorText,
+            "THE DRIVE WAS STILL FORMATTING THE DISC AFTER 602 SECONDS: GIVING UP; ERASE IT AGAIN OR TRY ANOTHER DISC");
+  const auto codes = Opcodes();
+  EXPECT_EQ(std::find(codes.begin(), codes.end(), 0x2A), codes.end());
+}
+
 } // namespace
 } // namespace qnzb::test

@@ -45,6 +45,8 @@ TEST_F(WriteParametersTest, BytesForEveryMediumKind) {
       // DVD-RW in either mode.
       {MediaDvdRwSequential, false, true, false, 0x20, 0xC5, 16, 0},
       {MediaDvdRwRestricted, true, true, true, 0x20, 0xC5, 16, 0},
+      // Only sequential recording has a test write.
+      {MediaDvdRwSequential, true, true, false, 0x30, 0xC5, 16, 0},
       {MediaDvdPlusRw, false, false, false, 0x22, 0x04, 16, 0},
       {MediaDvdPlusRw, false, true, false, 0x62, 0x04, 16, 0},
       {MediaDvdPlusR, false, false, true, 0x22, 0xC4, 0, 16},

@@ -169,15 +169,21 @@ TEST_F(BurnJobTest, AnIllegalRequestEndsTheJobAndLeavesTheDiscOpen) {
   Compile();
   Burn();
   ASSERT_EQ(Reports[0], "");
-  // An image to sector 0 of a disc that already holds a session.
-  const std::string image = tmp.at("image.iso");
-  ASSERT_EQ(burner.BuildImageFile(image, true), 1);
+  // The drive refuses the third WRITE of the next session's address.
+  const auto forward = manager.Respond;
+  int writes = 0;
+  manager.Respond = [&](SRB_ExecSCSICmd& r) {
+    if (r.CDBByte[0] == 0x2A && ++writes == 3) {
+      Complete(r, SS_ERR, HASTAT_OK, 0x02);
+      PutSense(r, 0x05, 0x21, 0x02);
+      return;
+    }
+    forward(r);
+  };
   manager.Sent.clear();
-  Reports.clear();
-  ASSERT_TRUE(burner.BurnImageFile(image));
-  for (int turn = 0; turn < 200000 && burner.JobActive(); ++turn)
-    TThread::CheckSynchronize(1);
-  ASSERT_EQ(Reports.size(), 1u);
+  Compile();
+  Burn();
+  manager.Respond = forward;
   EXPECT_EQ(Reports[0], "WRITER ERROR [ILLEGAL REQUEST (INVALID ADDRESS FOR WRITE)]");
   EXPECT_FALSE(Sent(0x5B));
   EXPECT_EQ(burner.DiscStatus(), 1);
