@@ -391,7 +391,10 @@ public:
   // apart by). The hold ends with the component. The first hold after a
   // selection also probes the drive's write modes (ProbeWriteModes).
   [[nodiscard]] bool HoldDrive(bool Exclusive, std::string& Why);
-  // Ends an exclusive hold (back to shared); safe from the job's thread.
+  // An exclusive hold also locks the tray (PREVENT MEDIUM REMOVAL) until the
+  // hold ends.
+  // Ends an exclusive hold (back to shared) and unlocks the tray; safe from
+  // the job's thread.
   void EndExclusiveHold();
   // The drive's unit serial number (INQUIRY page 80h), trimmed; empty when it
   // names none.
@@ -417,6 +420,8 @@ private:
   std::unique_ptr<platform::TDriveLock> driveLock_;
   std::string driveLockKey_;
   bool writeModesProbed_ = false;
+  // The tray is locked for this component's job.
+  std::atomic<bool> trayLocked_ = false;
   [[nodiscard]] bool AcquireHold(bool Exclusive, std::string& Why);
   // The running erase's percentage, published by its thread.
   std::atomic<int32_t> eraseProgress_ = 0;

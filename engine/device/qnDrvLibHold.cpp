@@ -23,6 +23,10 @@ constexpr uint32_t ExclusivePollMs = 100;
 bool TSCSIDevice::HoldDrive(bool Exclusive, std::string& Why) {
   if (!AcquireHold(Exclusive, Why))
     return false;
+  // A job also locks the tray: a disc taken out mid-session is spoilt, and
+  // the system's eject of another program obeys the lock.
+  if (Exclusive && !trayLocked_ && !SelectedId.empty())
+    trayLocked_ = AllowMediumRemoval(false);
   if (!writeModesProbed_ && !SelectedId.empty()) {
     writeModesProbed_ = true;
     ProbeWriteModes();
@@ -82,6 +86,8 @@ bool TSCSIDevice::AcquireHold(bool Exclusive, std::string& Why) {
 }
 
 void TSCSIDevice::EndExclusiveHold() {
+  if (trayLocked_.exchange(false))
+    (void)AllowMediumRemoval(true);
   if (!driveLock_ || !driveLock_->Exclusive())
     return;
   std::string why;

@@ -52,6 +52,10 @@ TEST(DriveSafety, ABurnKeepsOtherProcessesOffItsDrive) {
     EXPECT_NE(r.exitCode, 0) << args[0] << ": " << r.Describe();
     EXPECT_TRUE(Contains(r.err, InUse)) << args[0] << ": " << r.Describe();
   }
+  // Nor can the disc be changed under it: the job locked the tray.
+  const RunResult swap = sandbox.Cli({"vdrive", "insert", "cd-rw"});
+  EXPECT_NE(swap.exitCode, 0) << swap.Describe();
+  EXPECT_TRUE(Contains(swap.err, "its tray is locked")) << swap.Describe();
   // A user polling the disc while it burns.
   int polls = 0;
   while (burn.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready && polls < 120) {
