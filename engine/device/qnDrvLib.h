@@ -480,6 +480,9 @@ inline constexpr uint8_t MediaDvdRwRestricted = 8;
 inline constexpr uint8_t MediaDvdRwSequential = 9;
 inline constexpr uint8_t MediaDvdPlusRw = 10;
 inline constexpr uint8_t MediaDvdPlusR = 11;
+inline constexpr uint8_t MediaDdcdRom = 12;
+inline constexpr uint8_t MediaDdcdR = 13;
+inline constexpr uint8_t MediaDdcdRw = 14;
 [[nodiscard]] constexpr bool IsDvdKind(uint8_t kind) { return kind > MediaCdRw; }
 // The names of the medium kinds 0-14.
 [[nodiscard]] const std::array<std::string, 15>& MediaKindNames();

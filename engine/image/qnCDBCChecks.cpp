@@ -34,7 +34,7 @@ bool Overwritable(uint8_t kind) {
 }
 
 bool Rewritable(uint8_t kind) {
-  return kind == MediaCdRw || kind == MediaDvdRwSequential || kind == 14;
+  return kind == MediaCdRw || kind == MediaDvdRwSequential || kind == MediaDdcdRw;
 }
 
 // The capability bit of writing a kind; 0 where the drive reports none.
@@ -58,7 +58,7 @@ uint32_t WriteBitOf(uint8_t kind) {
 // such page, and drives record them whatever the bit says.
 bool HasTestWrite(uint8_t kind) {
   return kind == MediaCdR || kind == MediaCdRw || kind == MediaDvdR || kind == MediaDvdRw ||
-         kind == MediaDvdRwSequential || kind == 13 || kind == 14;
+         kind == MediaDvdRwSequential || kind == MediaDdcdR || kind == MediaDdcdRw;
 }
 
 std::string KindName(uint8_t kind) {
