@@ -104,7 +104,7 @@ std::string TQNZBurner::CheckDiscMedium(bool ImageFile) {
   const bool capsKnown = ReadCapabilities();
   if (capsKnown && (Capabilities & CapWriteMedia) == 0)
     return msgDriveWritesNothing;
-  if (kind == MediaCdRom || kind == MediaDvdRom || kind == 12)
+  if (kind == MediaCdRom || kind == MediaDvdRom || kind == MediaDdcdRom)
     return Format(msgMediumReadOnly, KindName(kind).c_str(), insert);
   if (kind == MediaUnknown)
     return Format(msgMediumUnknown, insert);
