@@ -19,7 +19,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "app/MainWindow.h"
 #include "app/Prompts.h"
@@ -276,6 +278,27 @@ TEST_F(MainWindow, BuildIsoWritesTheImageInBothModes) {
     EXPECT_GE(test::readFile(out).size(), 50000U + 16 * 2048) << quick;
     EXPECT_TRUE(Find<QPushButton>("bSaveISO")->isEnabled());
   }
+}
+
+TEST_F(MainWindow, BurnIsoPutsTheImageOnTheDiscFromSectorZero) {
+  Open();
+  form->AddDroppedNames({QString::fromStdString(tmp.writePattern("src/a.bin", 40000))});
+  form->Options.QuickSaveISO = true;
+  const std::string image = tmp.at("a.iso");
+  prompts.Texts = {QString::fromStdString(image)};
+  Find<QPushButton>("bSaveISO")->click();
+  ASSERT_TRUE(Until([&] { return Logged(">>> WRITE/BURNCD PROCESS DONE"); }));
+  Find<QPlainTextEdit>("Memo1")->clear();
+  prompts.Texts = {QString::fromStdString(image)};
+  Find<QPushButton>("bBurnISO")->click();
+  ASSERT_TRUE(Until([&] { return Logged(">>> WRITE/BURNCD PROCESS DONE"); })) << LogLines().join('\n').toStdString();
+  EXPECT_TRUE(LoggedStart(">>> STARTING BURN .ISO IMAGE ON "));
+  const std::string bytes = test::readFile(image);
+  std::vector<uint8_t> disc(bytes.size());
+  ASSERT_TRUE(recorder->ReadBlocks(0, disc));
+  EXPECT_TRUE(std::equal(disc.begin(), disc.end(), bytes.begin(), [](uint8_t d, char b) {
+    return d == static_cast<uint8_t>(b);
+  }));
 }
 
 TEST_F(MainWindow, QuickEraseOnlyWhatCanBeErased) {
