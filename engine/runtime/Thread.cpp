@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/ThreadPriority.h"
 
@@ -35,6 +36,11 @@ TSyncState& SyncState() {
 }
 
 std::atomic<std::thread::id> mainThread{};
+
+std::function<void()>& SynchronizeWake() {
+  static auto* wake = new std::function<void()>;
+  return *wake;
+}
 
 void ClaimMainThread() {
   std::thread::id none;
@@ -219,6 +225,8 @@ void TThread::Synchronize(const std::function<void()>& call) {
     std::unique_lock lock(state.mutex);
     state.queue.push_back(&request);
     state.changed.notify_all();
+    if (SynchronizeWake())
+      SynchronizeWake()();
     request.doneCv.wait(lock, [&request] { return request.done; });
   }
   if (request.error)
@@ -234,6 +242,8 @@ bool TThread::CheckSynchronize(uint32_t timeoutMs) {
     state.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&state] { return !state.queue.empty(); });
   return RunQueuedCalls(lock);
 }
+
+void TThread::SetSynchronizeWake(std::function<void()> wake) { SynchronizeWake() = std::move(wake); }
 
 void TThread::SetMainThread() {
   mainThread = std::this_thread::get_id();

@@ -73,6 +73,11 @@ public:
   // whether any ran. With a timeout, waits up to that many milliseconds (of
   // real time) for a call. Off the main thread it runs nothing and returns false.
   static bool CheckSynchronize(uint32_t timeoutMs = 0);
+  // Called on the worker's thread each time Synchronize queues a call, so an
+  // event loop can run CheckSynchronize at once instead of polling for it
+  // (the GUI posts a call to its loop). Empty: nobody is told. Set it while
+  // no worker runs.
+  static void SetSynchronizeWake(std::function<void()> wake);
   // Marks the calling thread as the main thread. The thread that first uses
   // this class is the main thread unless this was called before.
   static void SetMainThread();
