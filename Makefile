@@ -8,7 +8,7 @@ CMAKE_GEN  := -G Ninja
 # The suites whose code runs threads: ThreadSanitizer runs these.
 THREADED_TESTS := ^(test_runtime|test_device|test_recording|test_image|test_vdrive)[.]
 
-.PHONY: deps configure build demo test test-asan test-tsan bench gui install clean
+.PHONY: deps configure build demo test test-asan test-tsan bench gui install screenshot clean
 
 deps:
 	@scripts/install-deps.sh
@@ -40,6 +40,11 @@ demo: build
 # The desktop program, started from the build.
 gui: build
 	$(BUILD)/bin/qnzb
+
+# The README's picture: the main window offscreen, holding the sample
+# compilation, on a blank CD-R in a virtual recorder of its own.
+screenshot: build
+	$(BUILD)/bin/qnzb-screenshot docs/main-window.png samples/compilation/* samples/second-session
 
 # The programs, the virtual recorder's library, the desktop entry and the
 # icon under $(PREFIX) (DESTDIR works as usual for staging).
