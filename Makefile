@@ -8,7 +8,7 @@ CMAKE_GEN  := -G Ninja
 # The suites whose code runs threads: ThreadSanitizer runs these.
 THREADED_TESTS := ^(test_runtime|test_device|test_recording|test_image|test_vdrive)[.]
 
-.PHONY: deps configure build demo test test-asan test-tsan bench gui clean
+.PHONY: deps configure build demo test test-asan test-tsan bench gui install screenshot clean
 
 deps:
 	@scripts/install-deps.sh
@@ -36,6 +36,21 @@ demo: build
 	$(DEMO_CLI) ls --virtual --session 1
 	$(DEMO_CLI) ls --virtual --session 2
 	$(DEMO_CLI) ls --virtual --session 2 docs
+
+# The desktop program, started from the build.
+gui: build
+	$(BUILD)/bin/qnzb
+
+# The README's picture: the main window offscreen, holding the sample
+# compilation, on a blank CD-R in a virtual recorder of its own.
+screenshot: build
+	$(BUILD)/bin/qnzb-screenshot docs/main-window.png samples/compilation/* samples/second-session
+
+# The programs, the virtual recorder's library, the desktop entry and the
+# icon under $(PREFIX) (DESTDIR works as usual for staging).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
