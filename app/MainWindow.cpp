@@ -3,6 +3,7 @@
 // MainWindowCommands.cpp.
 
 #include "app/MainWindow.h"
+#include "app/ShellDropTarget.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -233,6 +234,11 @@ void TForm1::BuildPanes(QWidget* central) {
   clBox->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
   clBox->setAcceptDrops(true);
   clBox->viewport()->setAcceptDrops(true);
+  // Drops from the file manager; the window's own filter, installed after
+  // it, sees drags from lbDir and lbFiles first.
+  ExplorerDragDrop = new TExDragDrop(this);
+  ExplorerDragDrop->OnDropped = [this](TExDragDrop* sender, int32_t) { AddDroppedNames(sender->Items()); };
+  ExplorerDragDrop->SetControl(clBox);
   clBox->viewport()->installEventFilter(this);
   clBox->setContextMenuPolicy(Qt::CustomContextMenu);
   left->addWidget(clBox);

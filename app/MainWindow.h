@@ -35,6 +35,8 @@ class TQNZBurner;
 
 namespace qnzb::app {
 
+class TExDragDrop;
+
 class TForm1 : public QMainWindow {
   Q_OBJECT
 public:
@@ -129,6 +131,7 @@ private:
   QCheckBox* cPathInfo = nullptr;
   QPushButton* bClear = nullptr;
   QTreeWidget* clBox = nullptr;
+  TExDragDrop* ExplorerDragDrop = nullptr;
   QComboBox* DriveCB = nullptr;
   QPushButton* bNetwork = nullptr;
   QFileSystemModel* dirModel_ = nullptr;

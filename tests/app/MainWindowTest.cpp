@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "app/ShellDropTarget.h"
 #include "app/Prompts.h"
 #include "engine/device/Transport.h"
 #include "engine/image/qnCDBC.h"
@@ -157,9 +158,10 @@ TEST_F(MainWindow, DroppedNamesBecomeRowsThatRemoveAndClearTakeAway) {
   const std::string empty = tmp.write("src/empty.txt", "");
   tmp.write("src/docs/b.txt", std::string(100, 'b'));
   Open();
-  form->AddDroppedNames({QString::fromStdString(a), QString::fromStdString(tmp.at("src/docs")),
-                         QString::fromStdString(tmp.at("src/docs//")), QString::fromStdString(empty)});
   auto* list = Find<QTreeWidget>("clBox");
+  // As the file manager drops them on the list.
+  ASSERT_TRUE(DeliverFileDrop(list, {QString::fromStdString(a), QString::fromStdString(tmp.at("src/docs")),
+                                     QString::fromStdString(tmp.at("src/docs//")), QString::fromStdString(empty)}));
   const struct {
     std::string path;
     Qt::CheckState box;
