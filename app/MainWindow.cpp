@@ -51,7 +51,8 @@ namespace qnzb::app {
 namespace {
 
 constexpr const char* Caption = "Quenz CD/DVD Burner 1.20.1";
-constexpr const char* ProjectPage = "https://github.com/quenz/qnzb";
+// Until the project has a public page of its own: a reserved example domain.
+constexpr const char* ProjectPage = "https://qnzb.example/";
 
 // "#,##": digits grouped by three with commas; 0 shows as nothing.
 QString GroupedSize(int64_t bytes) {
@@ -336,7 +337,7 @@ void TForm1::BuildStatusBar(QWidget* central) {
   pHBuf = new QProgressBar(pbottom);
   pHBuf->setObjectName("pHBuf");
   pHBuf->setToolTip("Device buffer status");
-  pHBuf->setRange(0, 0);
+  pHBuf->setRange(0, 1);  // Qt animates a bar whose maximum is 0: empty until a job sizes it
   pHBuf->setTextVisible(false);
   row->addWidget(pHBuf);
   central->layout()->addWidget(pbottom);

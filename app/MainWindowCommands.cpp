@@ -2,6 +2,8 @@
 // tray and readiness buttons, abort, the ends of write and erase jobs, and
 // the virtual recorder's tray.
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -40,7 +42,7 @@ void TForm1::Burn() {
   if (!DriveFree())
     return;
   qnzb_->ReadBufferCapacity();
-  pHBuf->setMaximum(static_cast<int>(qnzb_->DeviceBufferSize.load()));
+  pHBuf->setMaximum(std::max(1, static_cast<int>(qnzb_->DeviceBufferSize.load())));
   SetWriteSpeedFromList();
   LetMessagesRun();
   FillCompilation();
@@ -102,7 +104,7 @@ void TForm1::BurnIso() {
   if (!file)
     return;
   qnzb_->ReadBufferCapacity();
-  pHBuf->setMaximum(static_cast<int>(qnzb_->DeviceBufferSize.load()));
+  pHBuf->setMaximum(std::max(1, static_cast<int>(qnzb_->DeviceBufferSize.load())));
   bAbort->show();
   Timer1->start();
   Log(QString::fromStdString(">>> STARTING BURN .ISO IMAGE ON " + qnzb_->SelectedId));
