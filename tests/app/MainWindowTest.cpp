@@ -246,6 +246,34 @@ TEST_F(MainWindow, BurnAnsweredYesPutsTheCompilationOnTheDisc) {
   }
 }
 
+// A burn paced like a real drive, aborted while it writes: one end of the
+// job, with the abort's message, and the controls back.
+TEST_F(MainWindow, AbortDuringARealTimeBurnEndsTheJobOnce) {
+  vdrive::DriveConfig config = recorder->State().Config;
+  config.Time.RealTime = true;
+  recorder->SetConfig(config);
+  const std::string big = tmp.writePattern("src/big.bin", 8 << 20, 7);
+  Open();
+  form->AddDroppedNames({QString::fromStdString(big)});
+  prompts.Answers = {true};
+  Find<QPushButton>("bBurn")->click();
+  auto* abort = Find<QPushButton>("bAbort");
+  ASSERT_TRUE(Until([&] { return abort->isVisible() && Find<QProgressBar>("pcd")->value() > 0; }))
+      << LogLines().join('\n').toStdString();
+  abort->click();
+  ASSERT_TRUE(Until([&] { return !form->WriteJobRunning(); })) << LogLines().join('\n').toStdString();
+  Settle();
+  const QStringList lines = LogLines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const QString& line) { return line.startsWith(">>> WRITE/BURNCD PROCESS DONE"); }),
+            1)
+      << lines.join('\n').toStdString();
+  EXPECT_TRUE(lines.join('\n').contains("OPERATION ABORTED BY USER"))
+      << lines.join('\n').toStdString();
+  EXPECT_FALSE(abort->isVisible());
+  EXPECT_TRUE(Find<QWidget>("pTop")->isEnabled());
+}
+
 TEST_F(MainWindow, BurnAnsweredNoOrWithAnEmptyListStartsNothing) {
   const std::string a = tmp.write("src/a.txt", "a");
   Open();
