@@ -13,6 +13,9 @@
 
 namespace qnzb::platform {
 
+// The `why` of LockDrive when another holder stands in the way.
+inline constexpr const char* DriveLockInUse = "in use";
+
 class TDriveLock {
 public:
   ~TDriveLock();
@@ -33,7 +36,7 @@ private:
 
 // Takes the lock of the drive that `key` names (any text: a device node, or
 // the drive's identity and serial number). nullptr when another process holds
-// it in a way that excludes this one, with `why` "in use", or when the lock
+// it in a way that excludes this one, with `why` DriveLockInUse, or when the lock
 // file can't be made, with `why` saying so.
 [[nodiscard]] std::unique_ptr<TDriveLock> LockDrive(const std::string& key, bool exclusive, std::string& why);
 

@@ -10,6 +10,13 @@
 
 namespace qnzb {
 
+// Additional sense codes (sense byte 12) and qualifiers (byte 13) the engine
+// acts on.
+inline constexpr uint8_t AscNotReady = 0x04;
+inline constexpr uint8_t AscIncompatibleMedium = 0x30;
+inline constexpr uint8_t AscMediumNotPresent = 0x3A;
+inline constexpr uint8_t AscqTrayOpen = 0x02;
+
 // A CDB of Length bytes (6, 10 or 12) with its opcode; the rest is zero
 // until a field is set. Setting a field beyond the 16-byte block is ignored.
 struct TCdb {

@@ -12,6 +12,7 @@
 #include "engine/device/qnConst.h"
 #include "engine/device/Transport.h"
 #include "engine/runtime/Clock.h"
+#include "engine/device/ScsiBytes.h"
 #include "engine/runtime/Strings.h"
 #include "engine/runtime/Thread.h"
 
@@ -19,7 +20,6 @@ namespace qnzb {
 
 namespace {
 
-constexpr uint8_t AscNotReady = 0x04;
 constexpr uint16_t ZeroBlocks = 32;  // 64 KiB of zeros per WRITE (10)
 constexpr uint32_t ZeroBytes = ZeroBlocks * 2048u;
 

@@ -64,12 +64,12 @@ bool TSCSIDevice::AcquireHold(bool Exclusive, std::string& Why) {
     if (!driveLock_)
       driveLock_ = platform::LockDrive(key, Exclusive, why);
     else if (!driveLock_->Change(Exclusive))
-      why = "in use";
+      why = platform::DriveLockInUse;
     if (driveLock_ && driveLock_->Exclusive() == Exclusive)
       break;
     // Single commands of our other processes end in moments; a job doesn't.
-    if (why != "in use" || !Exclusive || TickCount() - start >= ExclusiveWaitMs) {
-      Why = why == "in use" ? msgDriveInUse : why;
+    if (why != platform::DriveLockInUse || !Exclusive || TickCount() - start >= ExclusiveWaitMs) {
+      Why = why == platform::DriveLockInUse ? msgDriveInUse : why;
       return false;
     }
     Sleep(ExclusivePollMs);

@@ -9,6 +9,7 @@
 #include "engine/device/ScsiSense.h"
 #include "engine/device/qnConst.h"
 #include "engine/runtime/Clock.h"
+#include "engine/device/ScsiBytes.h"
 #include "engine/runtime/Strings.h"
 #include "platform/Drives.h"
 #include "platform/Mounts.h"
@@ -17,7 +18,6 @@ namespace qnzb {
 
 namespace {
 
-constexpr uint8_t AscNotReady = 0x04;
 constexpr size_t SenseReplyBytes = 40;
 // Some drives answer REQUEST SENSE with a response code of F0h (valid,
 // current) and nothing else while they are still busy.

@@ -13,6 +13,7 @@
 #include "engine/device/qnConst.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Clock.h"
+#include "engine/device/ScsiBytes.h"
 #include "engine/runtime/Strings.h"
 #include "platform/FileIO.h"
 
@@ -20,8 +21,6 @@ namespace qnzb {
 
 namespace {
 
-constexpr uint8_t AscMediumNotPresent = 0x3A;
-constexpr uint8_t AscqTrayOpen = 0x02;
 constexpr int32_t ReadyBudgetMs = 10000;
 constexpr uint32_t ReadyStepMs = 1000;
 // A CD track is at least 4 seconds long, and a track-at-once track ends in

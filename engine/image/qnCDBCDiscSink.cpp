@@ -9,6 +9,7 @@
 #include "engine/recording/qnCache.h"
 #include "engine/runtime/Clock.h"
 #include "engine/runtime/DateTime.h"
+#include "engine/device/ScsiBytes.h"
 #include "engine/runtime/Strings.h"
 
 namespace qnzb {
@@ -16,8 +17,6 @@ namespace qnzb {
 namespace {
 
 constexpr int32_t FullBlock = 65536;
-constexpr uint8_t AscNotReady = 0x04;
-constexpr uint8_t AscIncompatibleMedium = 0x30;
 constexpr int32_t MaxBusyRetries = 10000;
 constexpr uint32_t BusyPauseMs = 600;
 

@@ -73,7 +73,7 @@ std::unique_ptr<TDriveLock> LockDrive(const std::string& key, bool exclusive, st
   if (!SetLock(fd, exclusive)) {
     const int error = errno;
     ::close(fd);
-    why = error == EAGAIN || error == EACCES ? "in use" : "cannot lock " + path + ": " + posix::ErrorText(error);
+    why = error == EAGAIN || error == EACCES ? std::string(DriveLockInUse) : "cannot lock " + path + ": " + posix::ErrorText(error);
     return nullptr;
   }
   return std::unique_ptr<TDriveLock>(new TDriveLock(fd, exclusive));
