@@ -417,11 +417,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
-      if (drop->source() == lbDir)
-        DragFromTree();
-      else if (drop->source() == lbFiles)
-        DragFromFiles();
-      else
+      if (!DropFromBrowser(drop->source()))
         return false;
       drop->acceptProposedAction();
       return true;
@@ -512,6 +508,16 @@ void TForm1::AddDroppedNames(const QStringList& names) {
   }
 }
 
+bool TForm1::DropFromBrowser(const QObject* source) {
+  if (source == lbDir)
+    DragFromTree();
+  else if (source == lbFiles)
+    DragFromFiles();
+  else
+    return false;
+  return true;
+}
+
 void TForm1::DragFromTree() {
   QString path = dirModel_->filePath(lbDir->currentIndex());
   if (path.isEmpty())
@@ -520,7 +526,9 @@ void TForm1::DragFromTree() {
 }
 
 void TForm1::DragFromFiles() {
+  // Select-all picks every column of the model; a file is one row.
   QModelIndexList chosen = lbFiles->selectionModel()->selectedIndexes();
+  chosen.removeIf([this](const QModelIndex& index) { return index.column() != lbFiles->modelColumn(); });
   std::sort(chosen.begin(), chosen.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   for (const QModelIndex& index : chosen)
     AddRow(fileModel_->filePath(index), false);

@@ -62,6 +62,9 @@ public:
   [[nodiscard]] uint16_t ParseSpeed(const QString& text);
   // Refills cbSpeed with the speeds the drive accepts (as opening it does).
   void FillSpeedList();
+  // A drag from the folder tree (its current folder) or the file list (its
+  // selected files, in list order) dropped on clBox; false for other sources.
+  bool DropFromBrowser(const QObject* source);
   // True from a write job's start until its OnWriteDone.
   [[nodiscard]] bool WriteJobRunning() const { return writeJob_; }
 

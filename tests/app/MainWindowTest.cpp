@@ -8,17 +8,22 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileSystemModel>
+#include <QListView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -27,6 +32,7 @@
 #include "app/ShellDropTarget.h"
 #include "app/Prompts.h"
 #include "engine/device/Transport.h"
+#include "engine/device/qnConst.h"
 #include "engine/image/qnCDBC.h"
 #include "platform/ScsiPassThrough.h"
 #include "support/ScopedEnv.h"
@@ -42,7 +48,11 @@ public:
   std::deque<bool> Answers;
   std::deque<std::optional<QString>> Texts;
   QStringList Messages;
-  bool Confirm(QWidget*, const QString&, const QString&) override { return Take(Answers, false); }
+  QStringList Questions;
+  bool Confirm(QWidget*, const QString& title, const QString&) override {
+    Questions << title;
+    return Take(Answers, false);
+  }
   std::optional<QString> InputText(QWidget*, const QString&, const QString&, const QString&) override {
     return Take(Texts, std::optional<QString>());
   }
@@ -331,26 +341,78 @@ TEST_F(MainWindow, BurnIsoPutsTheImageOnTheDiscFromSectorZero) {
   }));
 }
 
-TEST_F(MainWindow, QuickEraseOnlyWhatCanBeErased) {
+TEST_F(MainWindow, EraseOnlyWhatCanBeErased) {
   Open();
   const struct {
+    const char* button;
     const char* kind;
     bool erased;
-  } rows[] = {{"cd-rw", true}, {"dvd-ram", true}, {"cd-r", false}};
+  } rows[] = {{"bQErase", "cd-rw", true}, {"bQErase", "dvd-ram", true}, {"bQErase", "cd-r", false},
+              {"bCErase", "cd-rw", true}, {"bCErase", "dvd-r", false}};
   for (const auto& row : rows) {
+    const bool quick = std::string(row.button) == "bQErase";
     Insert(row.kind);
     Find<QPlainTextEdit>("Memo1")->clear();
     prompts.Messages.clear();
+    prompts.Questions.clear();
     prompts.Answers = {true};
-    Find<QPushButton>("bQErase")->click();
+    Find<QPushButton>(row.button)->click();
     if (row.erased) {
-      EXPECT_TRUE(Until([&] { return Logged(">>> ERASE PROCESS DONE"); })) << row.kind;
-      EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
+      EXPECT_EQ(prompts.Questions.value(0), quick ? "Want to Quick Erase the Disc ?"
+                                                  : "Want to Complete Erase the Disc ? (may take 10-70 mins)");
+      EXPECT_TRUE(Until([&] { return Logged(">>> ERASE PROCESS DONE"); })) << row.button << " " << row.kind;
+      EXPECT_TRUE(Find<QPushButton>("bBurn")->isEnabled());
     } else {
       EXPECT_EQ(prompts.Messages, QStringList{"Disc is not Erasable"}) << row.kind;
-      EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
     }
+    EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
   }
+}
+
+TEST_F(MainWindow, DragsFromTheBrowserAddTheFolderOrTheChosenFiles) {
+  tmp.write("src/x.txt", "x");
+  tmp.write("src/y.txt", "yy");
+  tmp.write("src/sub/z.txt", "z");
+  Open();
+  auto* tree = Find<QTreeView>("lbDir");
+  auto* files = Find<QListView>("lbFiles");
+  auto* list = Find<QTreeWidget>("clBox");
+  tree->setCurrentIndex(static_cast<QFileSystemModel*>(tree->model())->index(QString::fromStdString(tmp.at("src"))));
+  ASSERT_TRUE(Until([&] { return files->model()->rowCount(files->rootIndex()) == 2; }));
+  files->selectAll();
+  ASSERT_TRUE(form->DropFromBrowser(files));
+  ASSERT_TRUE(form->DropFromBrowser(tree));
+  EXPECT_FALSE(form->DropFromBrowser(list));
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  QStringList named = {list->topLevelItem(0)->text(1), list->topLevelItem(1)->text(1)};
+  named.sort();
+  EXPECT_EQ(named, (QStringList{QString::fromStdString(tmp.at("src/x.txt")), QString::fromStdString(tmp.at("src/y.txt"))}));
+  EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(list->topLevelItem(2)->text(1).toStdString(), tmp.at("src/"));
+  EXPECT_EQ(list->topLevelItem(2)->checkState(0), Qt::Checked);
+}
+
+TEST_F(MainWindow, LogLinesFromWorkerThreadsArriveInTheOrderRaised) {
+  Open();
+  auto* log = Find<QPlainTextEdit>("Memo1");
+  log->clear();
+  std::mutex order;
+  int next = 0;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t)
+    workers.emplace_back([&] {
+      for (int i = 0; i < 100; ++i) {
+        const std::lock_guard lock(order);
+        form->Burner().SendDebugMessage(std::to_string(next++), qnzb::mtPlain);
+      }
+    });
+  for (std::thread& worker : workers)
+    worker.join();
+  ASSERT_TRUE(Until([&] { return log->blockCount() >= 400; }));
+  const QStringList lines = log->toPlainText().split('\n');
+  ASSERT_EQ(lines.size(), 400);
+  for (int i = 0; i < 400; ++i)
+    ASSERT_EQ(lines[i], QString::number(i));
 }
 
 TEST_F(MainWindow, TrayButtonsLogTheirOutcome) {
