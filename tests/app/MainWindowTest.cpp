@@ -1,141 +1,30 @@
 // The main window on the offscreen platform: start-up, the compilation list,
-// and every job through its buttons against the virtual recorder of a scratch
-// state folder, attached in-process; questions answered by a script.
-
-#include <gtest/gtest.h>
+// and every job through its buttons against the virtual recorder.
 
 #include <QCheckBox>
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileSystemModel>
-#include <QListView>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
-#include <deque>
-#include <functional>
-#include <memory>
+#include <algorithm>
 #include <mutex>
 #include <thread>
-#include <algorithm>
-#include <string>
 #include <vector>
 
-#include "app/MainWindow.h"
+#include "WindowFixture.h"
 #include "app/ShellDropTarget.h"
-#include "app/Prompts.h"
-#include "engine/device/Transport.h"
 #include "engine/device/qnConst.h"
 #include "engine/image/qnCDBC.h"
-#include "platform/ScsiPassThrough.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 #include "vdrive/Media.h"
-#include "vdrive/Recorder.h"
 
 namespace qnzb::app {
 namespace {
 
-class TScriptedPrompts final : public TPrompts {
-public:
-  std::deque<bool> Answers;
-  std::deque<std::optional<QString>> Texts;
-  QStringList Messages;
-  QStringList Questions;
-  bool Confirm(QWidget*, const QString& title, const QString&) override {
-    Questions << title;
-    return Take(Answers, false);
-  }
-  std::optional<QString> InputText(QWidget*, const QString&, const QString&, const QString&) override {
-    return Take(Texts, std::optional<QString>());
-  }
-  std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override {
-    return Take(Texts, std::optional<QString>());
-  }
-  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
-  void Message(QWidget*, const QString&, const QString& text) override { Messages << text; }
-
-private:
-  template <typename T> static T Take(std::deque<T>& queue, T none) {
-    if (queue.empty())
-      return none;
-    T front = queue.front();
-    queue.pop_front();
-    return front;
-  }
-};
-
-class MainWindow : public ::testing::Test {
-protected:
-  void SetUp() override {
-    CloseTransport();
-    std::string error;
-    recorder = vdrive::Recorder::Open(tmp.at("vdrive"), error);
-    ASSERT_TRUE(recorder) << error;
-    platform::TSimulatedDrive drive;
-    drive.Device = recorder.get();
-    drive.Address = platform::SCSI_ADDRESS{};
-    ASSERT_TRUE(platform::AttachSimulatedDrive('E', drive));
-    SetPrompts(&prompts);
-  }
-  void TearDown() override {
-    form.reset();
-    SetPrompts(nullptr);
-    platform::DetachAllSimulatedDrives();
-    CloseTransport();
-  }
-  TForm1& Open() {
-    form = std::make_unique<TForm1>();
-    form->show();
-    Settle();
-    return *form;
-  }
-  template <typename T> T* Find(const char* name) const { return form->findChild<T*>(name); }
-  // Runs the window's event loop until `done` holds (20 s at most).
-  static bool Until(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 20000) {
-      QCoreApplication::processEvents();
-      QThread::msleep(2);
-    }
-    return done();
-  }
-  // Lets queued log lines arrive.
-  static void Settle() {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 100)
-      QCoreApplication::processEvents();
-  }
-  QStringList LogLines() const { return Find<QPlainTextEdit>("Memo1")->toPlainText().split('\n'); }
-  bool Logged(const QString& line) const { return LogLines().contains(line); }
-  bool LoggedStart(const QString& start) const {
-    for (const QString& line : LogLines())
-      if (line.startsWith(start))
-        return true;
-    return false;
-  }
-  void Insert(const char* kind) {
-    Find<QComboBox>("cbMedium")->setCurrentText(kind);
-    Find<QPushButton>("bInsertMedium")->click();
-  }
-
-  test::TempDir tmp;
-  const test::TScopedEnv ini{"QNZB_INI", tmp.at("QNZB.ini")};
-  const test::TScopedEnv vdriveDir{"QNZB_VDRIVE", tmp.at("vdrive")};
-  const test::TScopedEnv drives{"QNZB_DRIVES", ""};
-  TScriptedPrompts prompts;
-  std::unique_ptr<vdrive::Recorder> recorder;
-  std::unique_ptr<TForm1> form;
-};
+using MainWindow = test_support::TWindowTest;
 
 TEST_F(MainWindow, StartsUpWithTheVirtualRecorderSelected) {
   form = std::make_unique<TForm1>();
