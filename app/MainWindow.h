@@ -102,6 +102,7 @@ private:
   void Abort();
   void WriteDone(const std::string& error);
   void EraseDone(bool withError);
+  void ShowCapabilities();
   void InsertVirtualMedium();
   void RemoveVirtualMedium();
   // Whether a drive command may go out now (no write job, no erase).

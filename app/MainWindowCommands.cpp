@@ -15,6 +15,8 @@
 #include <exception>
 #include <sstream>
 
+#include "app/CapabilitiesWindow.h"
+#include "app/DiscLayoutWindow.h"
 #include "app/MainWindow.h"
 #include "app/Prompts.h"
 #include "engine/device/qnDrvLib.h"
@@ -52,6 +54,11 @@ void TForm1::Burn() {
     Log(">>> NOTHING TO BURN, ABORTING ...");
     return;
   }
+  if (Options.ShowFiles) {
+    // The user may take files and folders out of the layout before it is built.
+    TfrmDiscLayout layout(*qnzb_, this);
+    layout.exec();
+  }
   qnzb_->PrepareImage(false, nullptr);
   pcd->setMaximum(static_cast<int>(qnzb_->TrackLength()));
   if (!Prompts().Confirm(this, "Want to Burn the CD ?", "Start Writing " + MegabytesOf(qnzb_->TrackLength()) + " MB")) {
@@ -66,6 +73,11 @@ void TForm1::Burn() {
   // False without OnWriteDone: refused while another job ran.
   if (!qnzb_->StartBurn() && writeJob_)
     WriteDone("THE BURN DID NOT START");
+}
+
+void TForm1::ShowCapabilities() {
+  TForm2 capabilities(*qnzb_, this);
+  capabilities.exec();
 }
 
 void TForm1::BuildIso() {

@@ -39,7 +39,8 @@ TEST_F(MainWindow, StartsUpWithTheVirtualRecorderSelected) {
   EXPECT_TRUE(Find<QPushButton>("bInsertMedium")->isVisible());
   EXPECT_FALSE(Find<QPushButton>("bAbort")->isVisible());
   EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
-  for (const char* later : {"bCaps", "bDisc", "bAdvance"})
+  EXPECT_TRUE(Find<QPushButton>("bCaps")->isEnabled());
+  for (const char* later : {"bDisc", "bAdvance"})
     EXPECT_FALSE(Find<QPushButton>(later)->isEnabled()) << later;
 }
 

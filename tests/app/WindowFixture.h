@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -32,7 +34,8 @@ namespace qnzb::app::test_support {
 class TScriptedPrompts final : public TPrompts {
 public:
   std::deque<bool> Answers;
-  std::deque<std::optional<QString>> Texts;
+  // Typed texts and chosen files and folders, in turn; a null QString cancels.
+  QStringList Texts;
   QStringList Messages;
   QStringList Questions;
   bool Confirm(QWidget*, const QString& title, const QString&) override {
@@ -40,21 +43,27 @@ public:
     return Take(Answers, false);
   }
   std::optional<QString> InputText(QWidget*, const QString&, const QString&, const QString&) override {
-    return Take(Texts, std::optional<QString>());
+    return NextText();
   }
-  std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override {
-    return Take(Texts, std::optional<QString>());
-  }
-  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
+  std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override { return NextText(); }
+  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override { return NextText(); }
   void Message(QWidget*, const QString&, const QString& text) override { Messages << text; }
 
 private:
-  template <typename T> static T Take(std::deque<T>& queue, T none) {
+  static bool Take(std::deque<bool>& queue, bool none) {
     if (queue.empty())
       return none;
-    T front = queue.front();
+    const bool front = queue.front();
     queue.pop_front();
     return front;
+  }
+  std::optional<QString> NextText() {
+    if (Texts.isEmpty() || Texts.first().isNull()) {
+      if (!Texts.isEmpty())
+        Texts.removeFirst();
+      return std::nullopt;
+    }
+    return Texts.takeFirst();
   }
 };
 
@@ -93,6 +102,19 @@ protected:
       QThread::msleep(2);
     }
     return done();
+  }
+  // Runs `act` on the next modal dialog as soon as it shows (the caller then
+  // opens it and waits in its exec()); `act` must close it.
+  static void WhenModal(const std::function<void(QWidget*)>& act) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
+      if (QWidget* dialog = QApplication::activeModalWidget()) {
+        poll->stop();
+        poll->deleteLater();
+        act(dialog);
+      }
+    });
+    poll->start(5);
   }
   // Lets queued log lines arrive.
   static void Settle() {
