@@ -88,6 +88,8 @@ private:
   void RemoveSelected();
   void ClearList();
   void SavePathChanged();
+  // The "Save path" box's state.
+  [[nodiscard]] TSavePath SavePathState() const;
   void ChangeNetworkPath();
   void Log(const QString& line);
   void SetJobControlsEnabled(bool enabled);
@@ -102,6 +104,8 @@ private:
   void Abort();
   void WriteDone(const std::string& error);
   void EraseDone(bool withError);
+  // "Advance": the options window, modal, made anew for each showing.
+  void ShowOptions();
   void InsertVirtualMedium();
   void RemoveVirtualMedium();
   // Whether a drive command may go out now (no write job, no erase).
