@@ -1,6 +1,6 @@
 // The main window's commands: burn, build and burn an image file, erase, the
-// tray and readiness buttons, abort, the ends of write and erase jobs, and
-// the virtual recorder's tray, and the options window.
+// tray and readiness buttons, abort, the ends of write and erase jobs, the
+// virtual recorder's tray and the options window.
 
 #include <algorithm>
 
