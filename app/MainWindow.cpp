@@ -165,7 +165,7 @@ void TForm1::BuildToolBars(QWidget* central) {
   bold.setBold(true);
   bBurn->setFont(bold);
   // Their windows come later; until then they are there and disabled.
-  for (QPushButton* later : {bDisc, bAdvance})
+  for (QPushButton* later : {bDisc})
     later->setEnabled(false);
   central->layout()->addWidget(pTop);
 
@@ -345,6 +345,7 @@ void TForm1::BuildStatusBar(QWidget* central) {
 
 void TForm1::ConnectCommands() {
   connect(cbDrives, &QComboBox::activated, this, [this] { DriveChanged(); });
+  connect(bAdvance, &QPushButton::clicked, this, &TForm1::ShowOptions);
   connect(bBurn, &QPushButton::clicked, this, &TForm1::Burn);
   connect(bCaps, &QPushButton::clicked, this, &TForm1::ShowCapabilities);
   connect(bSaveISO, &QPushButton::clicked, this, &TForm1::BuildIso);
@@ -549,10 +550,14 @@ void TForm1::ClearList() {
   qnzb_->ResetLayout(600000, 20000);
 }
 
+TSavePath TForm1::SavePathState() const {
+  return cPathInfo->checkState() == Qt::Checked            ? TSavePath::Checked
+         : cPathInfo->checkState() == Qt::PartiallyChecked ? TSavePath::Grayed
+                                                            : TSavePath::Unchecked;
+}
+
 void TForm1::SavePathChanged() {
-  const TSavePath state = cPathInfo->checkState() == Qt::Checked            ? TSavePath::Checked
-                          : cPathInfo->checkState() == Qt::PartiallyChecked ? TSavePath::Grayed
-                                                                             : TSavePath::Unchecked;
+  const TSavePath state = SavePathState();
   Options.SavePath = state;
   if (!SaveSavePath(state, platform::SettingsFilePath()))
     Log(QString::fromStdString(">>> THE SETTINGS FILE COULD NOT BE WRITTEN: " + platform::SettingsFilePath()));

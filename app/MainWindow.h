@@ -88,6 +88,8 @@ private:
   void RemoveSelected();
   void ClearList();
   void SavePathChanged();
+  // The "Save path" box's state.
+  [[nodiscard]] TSavePath SavePathState() const;
   void ChangeNetworkPath();
   void Log(const QString& line);
   void SetJobControlsEnabled(bool enabled);
@@ -103,6 +105,8 @@ private:
   void WriteDone(const std::string& error);
   void EraseDone(bool withError);
   void ShowCapabilities();
+  // "Advance": the options window, modal, made anew for each showing.
+  void ShowOptions();
   void InsertVirtualMedium();
   void RemoveVirtualMedium();
   // Whether a drive command may go out now (no write job, no erase).

@@ -1,6 +1,6 @@
 // The main window's commands: burn, build and burn an image file, erase, the
-// tray and readiness buttons, abort, the ends of write and erase jobs, and
-// the virtual recorder's tray.
+// tray and readiness buttons, abort, the ends of write and erase jobs, the
+// virtual recorder's tray and the options window.
 
 #include <algorithm>
 
@@ -18,6 +18,7 @@
 #include "app/CapabilitiesWindow.h"
 #include "app/DiscLayoutWindow.h"
 #include "app/MainWindow.h"
+#include "app/OptionsWindow.h"
 #include "app/Prompts.h"
 #include "engine/device/qnDrvLib.h"
 #include "engine/image/qnCDBC.h"
@@ -198,6 +199,12 @@ void TForm1::EraseDone(bool withError) {
   pcd->setValue(0);
   MessageBeep();
   Log(" ");
+}
+
+void TForm1::ShowOptions() {
+  // Modal: "Save path" can't change while the window is open.
+  TfrmSettings window(*qnzb_, Options, SavePathState(), [this] { return !DriveFree(); }, this);
+  window.exec();
 }
 
 void TForm1::InsertVirtualMedium() {

@@ -23,6 +23,11 @@ public:
     const QString file = QFileDialog::getOpenFileName(parent, title, QString(), filter);
     return file.isEmpty() ? std::nullopt : std::optional<QString>(file);
   }
+  std::optional<QString> OpenFileAt(QWidget* parent, const QString& title, const QString& filter,
+                                    const QString& preset) override {
+    const QString file = QFileDialog::getOpenFileName(parent, title, preset, filter);
+    return file.isEmpty() ? std::nullopt : std::optional<QString>(file);
+  }
   std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& start) override {
     const QString folder = QFileDialog::getExistingDirectory(parent, title, start);
     return folder.isEmpty() ? std::nullopt : std::optional<QString>(folder);

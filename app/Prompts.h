@@ -21,6 +21,13 @@ public:
                                            const QString& preset) = 0;
   // A file to open (`filter` as Qt's file dialogs take it); nullopt when cancelled.
   virtual std::optional<QString> OpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+  // The same, preset with the file `preset` (empty: none). Answered as
+  // OpenFile unless overridden.
+  virtual std::optional<QString> OpenFileAt(QWidget* parent, const QString& title, const QString& filter,
+                                            const QString& preset) {
+    (void)preset;
+    return OpenFile(parent, title, filter);
+  }
   // A folder to choose, starting at `start`; nullopt when cancelled.
   virtual std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
   // A message with an OK button.
