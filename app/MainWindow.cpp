@@ -165,7 +165,7 @@ void TForm1::BuildToolBars(QWidget* central) {
   bold.setBold(true);
   bBurn->setFont(bold);
   // Their windows come later; until then they are there and disabled.
-  for (QPushButton* later : {bCaps, bDisc, bAdvance})
+  for (QPushButton* later : {bCaps, bAdvance})
     later->setEnabled(false);
   central->layout()->addWidget(pTop);
 
@@ -346,6 +346,7 @@ void TForm1::BuildStatusBar(QWidget* central) {
 void TForm1::ConnectCommands() {
   connect(cbDrives, &QComboBox::activated, this, [this] { DriveChanged(); });
   connect(bBurn, &QPushButton::clicked, this, &TForm1::Burn);
+  connect(bDisc, &QPushButton::clicked, this, &TForm1::ShowDiscInfo);
   connect(bSaveISO, &QPushButton::clicked, this, &TForm1::BuildIso);
   connect(bBurnISO, &QPushButton::clicked, this, &TForm1::BurnIso);
   connect(bQErase, &QPushButton::clicked, this, [this] { Erase(true); });

@@ -102,6 +102,8 @@ private:
   void Abort();
   void WriteDone(const std::string& error);
   void EraseDone(bool withError);
+  // "Disc Info": the sessions window over the loaded disc (modal).
+  void ShowDiscInfo();
   void InsertVirtualMedium();
   void RemoveVirtualMedium();
   // Whether a drive command may go out now (no write job, no erase).

@@ -1,6 +1,6 @@
 // The main window's commands: burn, build and burn an image file, erase, the
 // tray and readiness buttons, abort, the ends of write and erase jobs, and
-// the virtual recorder's tray.
+// the virtual recorder's tray, the disc information.
 
 #include <algorithm>
 
@@ -17,6 +17,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Prompts.h"
+#include "app/SessionsWindow.h"
 #include "engine/device/qnDrvLib.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Beep.h"
@@ -186,6 +187,13 @@ void TForm1::EraseDone(bool withError) {
   pcd->setValue(0);
   MessageBeep();
   Log(" ");
+}
+
+void TForm1::ShowDiscInfo() {
+  if (!DriveFree())
+    return;
+  TfrmSessions sessions(*qnzb_, this);
+  sessions.exec();
 }
 
 void TForm1::InsertVirtualMedium() {
