@@ -20,6 +20,8 @@ namespace qnzb::app {
 namespace {
 
 QString NameOf(const TFEntry& entry) { return QString::fromStdString(entry.LongName); }
+// The name a copy gets on the local disk.
+QString LocalNameOf(const TFEntry& entry) { return QString::fromStdString(LocalName(entry)); }
 
 } // namespace
 
@@ -78,22 +80,22 @@ void TfrmTree::ListSelected() {
   });
 }
 
-bool TfrmTree::Extract(int row, const QString& target) {
-  TFEntry* entry = EntryOfRow(fl, row);
+bool TfrmTree::Extract(TFEntry& entry, const QString& target) {
   // A stop asked for an earlier job must not end this copy.
   AbortRequested = false;
-  return burner_.ExtractFile(entry, QDir::toNativeSeparators(target).toStdString());
+  return burner_.ExtractFile(&entry, QDir::toNativeSeparators(target).toStdString());
 }
 
 void TfrmTree::ExtractRow(int row) {
-  const TFEntry* entry = EntryOfRow(fl, row);
+  TFEntry* entry = EntryOfRow(fl, row);
   if (entry == nullptr)
     return;
   if (entry->IsDirectory()) {
     Prompts().Message(this, windowTitle(), "You can not extract directory, " + NameOf(*entry) + " is a directory");
     return;
   }
-  const std::optional<QString> typed = Prompts().InputText(this, "Extract File", "Enter Filename and Path", NameOf(*entry));
+  const std::optional<QString> typed =
+      Prompts().InputText(this, "Extract File", "Enter Filename and Path", LocalNameOf(*entry));
   if (!typed || typed->trimmed().isEmpty())
     return;
   // The program's current folder is wherever it was started from: a plain
@@ -102,18 +104,18 @@ void TfrmTree::ExtractRow(int row) {
   if (path == "~" || path.startsWith("~/"))
     path = QDir::homePath() + path.mid(1);
   path = QDir::home().absoluteFilePath(path);
-  if (!Extract(row, path))
+  if (!Extract(*entry, path))
     Prompts().Message(this, windowTitle(),
                       "Could not extract " + NameOf(*entry) + " to " + QDir::toNativeSeparators(path) +
                           " (the log says why).");
 }
 
 void TfrmTree::ExtractAll() {
-  QList<int> files;
+  QList<TFEntry*> files;
   for (int row = 0; row < fl->rowCount(); ++row) {
-    const TFEntry* entry = EntryOfRow(fl, row);
+    TFEntry* entry = EntryOfRow(fl, row);
     if (entry != nullptr && !entry->IsDirectory())
-      files << row;
+      files << entry;
   }
   if (files.isEmpty())
     return;
@@ -123,17 +125,16 @@ void TfrmTree::ExtractAll() {
     return;
   const QDir target(*folder);
   QStringList failed;
-  for (const int row : files) {
-    const TFEntry& entry = *EntryOfRow(fl, row);
-    Msg->setText("Extracting " + NameOf(entry));
+  for (TFEntry* entry : files) {
+    Msg->setText("Extracting " + NameOf(*entry));
     Msg->repaint();
-    if (!Extract(row, target.absoluteFilePath(NameOf(entry))))
-      failed << NameOf(entry);
+    if (!Extract(*entry, target.absoluteFilePath(LocalNameOf(*entry))))
+      failed << NameOf(*entry);
   }
   if (!failed.isEmpty())
     Prompts().Message(this, windowTitle(),
-                      "Could not extract " + failed.join(", ") + " to " + QDir::toNativeSeparators(target.absolutePath()) +
-                          " (the log says why).");
+                      "Could not extract " + failed.join(", ") + " to " +
+                          QDir::toNativeSeparators(target.absolutePath()) + " (the log says why).");
 }
 
 } // namespace qnzb::app

@@ -14,7 +14,8 @@ class QTreeWidget;
 
 namespace qnzb {
 class TQNZBurner;
-}
+struct TFEntry;
+} // namespace qnzb
 
 namespace qnzb::app {
 
@@ -37,8 +38,8 @@ public:
   void ExtractAll();
 
 private:
-  // Extracts an entry of the grid; false after the log said why.
-  bool Extract(int row, const QString& target);
+  // Copies a file of the grid to `target`; false after the log said why.
+  bool Extract(TFEntry& entry, const QString& target);
 
   TQNZBurner& burner_;
 

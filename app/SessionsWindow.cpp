@@ -114,8 +114,9 @@ void TfrmSessions::ShowFiles() {
   }
   // The import takes a signed byte: a number past it would name the last session.
   if (session > INT8_MAX) {
-    Prompts().Message(this, windowTitle(),
-                      QString("Session %1 can't be read: only sessions 1 to %2 can be shown.").arg(session).arg(INT8_MAX));
+    Prompts().Message(
+        this, windowTitle(),
+        QString("Session %1 can't be read: only sessions 1 to %2 can be shown.").arg(session).arg(INT8_MAX));
     return;
   }
   burner_.ResetLayout(65535, 8191);
