@@ -35,26 +35,33 @@ public:
   std::deque<std::optional<QString>> Texts;
   QStringList Messages;
   QStringList Questions;
+  QStringList Presets;  // what each input box and folder choice started with
   bool Confirm(QWidget*, const QString& title, const QString&) override {
     Questions << title;
     return Take(Answers, false);
   }
-  std::optional<QString> InputText(QWidget*, const QString&, const QString&, const QString&) override {
+  std::optional<QString> InputText(QWidget*, const QString&, const QString&, const QString& preset) override {
+    Presets << preset;
     return Take(Texts, std::optional<QString>());
   }
   std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override {
     return Take(Texts, std::optional<QString>());
   }
-  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
+  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString& start) override {
+    Presets << start;
+    return Take(Texts, std::optional<QString>());
+  }
   void Message(QWidget*, const QString&, const QString& text) override { Messages << text; }
 
 private:
+  // The answer is moved into the result before it leaves the queue: a local
+  // copy of an optional QString trips GCC's maybe-uninitialized at -O2.
   template <typename T> static T Take(std::deque<T>& queue, T none) {
-    if (queue.empty())
-      return none;
-    T front = queue.front();
-    queue.pop_front();
-    return front;
+    if (!queue.empty()) {
+      none = std::move(queue.front());
+      queue.pop_front();
+    }
+    return none;
   }
 };
 
