@@ -3,11 +3,10 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeySequence>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <cstdint>
@@ -71,10 +70,10 @@ TfrmSessions::TfrmSessions(TQNZBurner& burner, QWidget* parent) : QDialog(parent
   layout->addWidget(strip);
   layout->addWidget(lb, 1);
 
-  // Enter closes the window whichever control has the focus; Esc does
-  // through the dialog itself.
-  for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)})
-    connect(new QShortcut(key, this), &QShortcut::activated, this, &QDialog::accept);
+  // The window sees keys before its controls: Enter closes it whichever
+  // control has the focus (Esc reaches the dialog itself).
+  for (QWidget* control : findChildren<QWidget*>())
+    control->installEventFilter(this);
   connect(bShowFiles, &QPushButton::clicked, this, &TfrmSessions::ShowFiles);
   connect(lb, &QListWidget::itemClicked, this, &TfrmSessions::ShowFiles);
   connect(lb, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
@@ -91,6 +90,17 @@ TfrmSessions::TfrmSessions(TQNZBurner& burner, QWidget* parent) : QDialog(parent
 
   resize(334, 202);
   setFixedSize(size().expandedTo(minimumSizeHint()));
+}
+
+bool TfrmSessions::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      accept();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TfrmSessions::ShowFiles() {

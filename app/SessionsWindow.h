@@ -35,6 +35,10 @@ public:
   // unfinished; nothing for the error line.
   void ShowFiles();
 
+protected:
+  // Enter on any control closes the window.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
   TQNZBurner& burner_;
   TDiscSummary summary_;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -343,15 +344,21 @@ TEST_F(SessionsWindow, SizeCellsKeepEveryDigit) {
   }
 }
 
+// Enter and Esc close it from its list, as from any of its controls.
 TEST_F(SessionsWindow, DiscInfoOpensANewModalSessionsWindowEachTime) {
   Insert("cd-r");
-  for (int time = 0; time < 2; ++time) {
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+    SCOPED_TRACE(key);
     TfrmSessions* shown = nullptr;
     QTimer::singleShot(0, [&] {
       shown = qobject_cast<TfrmSessions*>(QApplication::activeModalWidget());
       if (shown) {
         EXPECT_EQ(shown->parentWidget(), form.get());
         EXPECT_EQ(shown->windowTitle(), "Disc & Sessions Information");
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(ListOf(*shown), &press);
+        if (shown->isVisible())
+          ADD_FAILURE() << "still open";
         shown->close();
       }
     });
