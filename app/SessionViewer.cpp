@@ -57,6 +57,7 @@ TfrmTree::TfrmTree(TQNZBurner& burner, QWidget* parent) : QDialog(parent), burne
   Msg->setObjectName("Msg");
   Msg->setFlat(true);
   Msg->setAutoDefault(false);
+  Msg->setToolTip("Click to extract every file of this folder");
   Msg->setStyleSheet("QPushButton#Msg { text-align: left; border: 1px inset palette(mid); padding: 1px 4px; }");
 
   auto* layout = new QVBoxLayout(this);
