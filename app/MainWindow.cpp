@@ -164,9 +164,6 @@ void TForm1::BuildToolBars(QWidget* central) {
   QFont bold = bBurn->font();
   bold.setBold(true);
   bBurn->setFont(bold);
-  // Their windows come later; until then they are there and disabled.
-  for (QPushButton* later : {bDisc})
-    later->setEnabled(false);
   central->layout()->addWidget(pTop);
 
   pTop2 = new QWidget(central);
@@ -348,6 +345,7 @@ void TForm1::ConnectCommands() {
   connect(bAdvance, &QPushButton::clicked, this, &TForm1::ShowOptions);
   connect(bBurn, &QPushButton::clicked, this, &TForm1::Burn);
   connect(bCaps, &QPushButton::clicked, this, &TForm1::ShowCapabilities);
+  connect(bDisc, &QPushButton::clicked, this, &TForm1::ShowDiscInfo);
   connect(bSaveISO, &QPushButton::clicked, this, &TForm1::BuildIso);
   connect(bBurnISO, &QPushButton::clicked, this, &TForm1::BurnIso);
   connect(bQErase, &QPushButton::clicked, this, [this] { Erase(true); });

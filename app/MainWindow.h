@@ -107,6 +107,8 @@ private:
   void ShowCapabilities();
   // "Advance": the options window, modal, made anew for each showing.
   void ShowOptions();
+  // "Disc Info": the sessions window over the loaded disc (modal).
+  void ShowDiscInfo();
   void InsertVirtualMedium();
   void RemoveVirtualMedium();
   // Whether a drive command may go out now (no write job, no erase).

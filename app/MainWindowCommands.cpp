@@ -1,6 +1,6 @@
 // The main window's commands: burn, build and burn an image file, erase, the
 // tray and readiness buttons, abort, the ends of write and erase jobs, the
-// virtual recorder's tray and the options window.
+// virtual recorder's tray, and the windows the tool bar opens.
 
 #include <algorithm>
 
@@ -20,6 +20,7 @@
 #include "app/MainWindow.h"
 #include "app/OptionsWindow.h"
 #include "app/Prompts.h"
+#include "app/SessionsWindow.h"
 #include "engine/device/qnDrvLib.h"
 #include "engine/image/qnCDBC.h"
 #include "engine/runtime/Beep.h"
@@ -205,6 +206,13 @@ void TForm1::ShowOptions() {
   // Modal: "Save path" can't change while the window is open.
   TfrmSettings window(*qnzb_, Options, SavePathState(), [this] { return !DriveFree(); }, this);
   window.exec();
+}
+
+void TForm1::ShowDiscInfo() {
+  if (!DriveFree())
+    return;
+  TfrmSessions sessions(*qnzb_, this);
+  sessions.exec();
 }
 
 void TForm1::InsertVirtualMedium() {

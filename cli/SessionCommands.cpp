@@ -96,14 +96,6 @@ std::optional<TFound> Resolve(TQNZBurner& burner, const std::string& path) {
   return found;
 }
 
-// A file's name as it was on the source disk: the disc's long name of a file
-// without an extension carries a full stop at its end.
-std::string LocalName(const TFEntry& entry) {
-  if (!entry.IsDirectory() && entry.LongName.size() > 1 && entry.LongName.ends_with('.'))
-    return entry.LongName.substr(0, entry.LongName.size() - 1);
-  return entry.LongName;
-}
-
 std::string EntryLine(const TFEntry& entry) {
   const std::string when = FormatDateTime("yyyy-mm-dd hh:nn:ss", entry.DateTime);
   if (entry.IsDirectory())

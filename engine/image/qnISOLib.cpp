@@ -290,6 +290,12 @@ std::string ShortNameFromName(std::string_view name) {
   return out;
 }
 
+std::string LocalName(const TFEntry& entry) {
+  if (!entry.IsDirectory() && entry.LongName.size() > 1 && entry.LongName.ends_with('.'))
+    return entry.LongName.substr(0, entry.LongName.size() - 1);
+  return entry.LongName;
+}
+
 std::string DiscName(std::string_view name, bool isFile) {
   std::string out(name);
   for (char& c : out) {

@@ -192,6 +192,11 @@ inline constexpr size_t MaxFolderNameUnits = 110;
 // file is recognised), different long names practically never the same.
 [[nodiscard]] std::string DiscName(std::string_view name, bool isFile);
 
+// An entry's name as the local disk had it, for copying it back there: a
+// file without an extension carries a full stop at the end of its disc
+// name, which this drops.
+[[nodiscard]] std::string LocalName(const TFEntry& entry);
+
 // ISO 9660 identifier bytes of a node: the ISO name, plus ";1" for files.
 [[nodiscard]] std::string IsoIdentifier(const TFEntry& entry);
 // Joliet identifier bytes: the long name (plus ";1" for files) in UTF-16

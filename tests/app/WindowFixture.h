@@ -34,36 +34,36 @@ namespace qnzb::app::test_support {
 class TScriptedPrompts final : public TPrompts {
 public:
   std::deque<bool> Answers;
-  // Typed texts and chosen files and folders, in turn; a null QString cancels.
-  QStringList Texts;
+  std::deque<std::optional<QString>> Texts;  // typed texts, chosen files and folders; nullopt cancels
   QStringList Messages;
   QStringList Questions;
+  QStringList Presets;  // what each input box and folder choice started with
   bool Confirm(QWidget*, const QString& title, const QString&) override {
     Questions << title;
     return Take(Answers, false);
   }
-  std::optional<QString> InputText(QWidget*, const QString&, const QString&, const QString&) override {
-    return NextText();
+  std::optional<QString> InputText(QWidget*, const QString&, const QString&, const QString& preset) override {
+    Presets << preset;
+    return Take(Texts, std::optional<QString>());
   }
-  std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override { return NextText(); }
-  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override { return NextText(); }
+  std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override {
+    return Take(Texts, std::optional<QString>());
+  }
+  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString& start) override {
+    Presets << start;
+    return Take(Texts, std::optional<QString>());
+  }
   void Message(QWidget*, const QString&, const QString& text) override { Messages << text; }
 
 private:
-  static bool Take(std::deque<bool>& queue, bool none) {
-    if (queue.empty())
-      return none;
-    const bool front = queue.front();
-    queue.pop_front();
-    return front;
-  }
-  std::optional<QString> NextText() {
-    if (Texts.isEmpty() || Texts.first().isNull()) {
-      if (!Texts.isEmpty())
-        Texts.removeFirst();
-      return std::nullopt;
+  // The answer is moved into the result before it leaves the queue: a local
+  // copy of an optional QString trips GCC's maybe-uninitialized at -O2.
+  template <typename T> static T Take(std::deque<T>& queue, T none) {
+    if (!queue.empty()) {
+      none = std::move(queue.front());
+      queue.pop_front();
     }
-    return Texts.takeFirst();
+    return none;
   }
 };
 

@@ -160,6 +160,21 @@ TEST(DiscNames, JolietForbiddenAndControlCharactersAreReplaced) {
   EXPECT_LE(platform::Utf16Length(wide), MaxFolderNameUnits);
 }
 
+TEST(DiscNames, LocalNamesDropTheFullStopOfFilesWithoutExtension) {
+  const struct {
+    const char* disc;
+    int32_t attr;
+    const char* local;
+  } rows[] = {{"README.", 0x20, "README"}, {"a.b.", 0x20, "a.b"}, {"a.txt", 0x20, "a.txt"},
+              {"v1.", 0x10, "v1."},        {".", 0x20, "."},       {"", 0x20, ""}};
+  for (const auto& row : rows) {
+    TFEntry entry;
+    entry.LongName = row.disc;
+    entry.Attr = row.attr;
+    EXPECT_EQ(LocalName(entry), row.local) << row.disc;
+  }
+}
+
 TEST_F(LayoutTest, AddFileHandlerRenamesAndSkips) {
   const std::string a = tmp.write("a.txt", "x");
   const std::string b = tmp.write("b.txt", "y");
