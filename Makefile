@@ -41,10 +41,10 @@ demo: build
 gui: build
 	$(BUILD)/bin/qnzb
 
-# The README's picture: the main window offscreen, holding the sample
-# compilation, on a blank CD-R in a virtual recorder of its own.
+# The README's pictures: the main, options and disc information windows
+# offscreen, on a blank CD-R in a virtual recorder of its own.
 screenshot: build
-	$(BUILD)/bin/qnzb-screenshot docs/main-window.png samples/compilation/* samples/second-session
+	$(BUILD)/bin/qnzb-screenshot docs samples/compilation/* -- samples/second-session
 
 # The programs, the virtual recorder's library, the desktop entry and the
 # icon under $(PREFIX) (DESTDIR works as usual for staging).
