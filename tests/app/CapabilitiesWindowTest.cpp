@@ -8,6 +8,7 @@
 #include "app/CapabilitiesWindow.h"
 #include "engine/device/qnDrvLib.h"
 #include "engine/image/qnCDBC.h"
+#include "vdrive/DriveConfig.h"
 
 namespace qnzb::app {
 namespace {
@@ -35,25 +36,34 @@ uint32_t Ticked(const QWidget* window) {
   return bits;
 }
 
-TEST_F(CapabilitiesWindow, ShowsTheSelectedRecorder) {
+// A CD writer without underrun protection or test writes, reading everything.
+TEST_F(CapabilitiesWindow, ShowsTheRecorderAsConfigured) {
+  vdrive::DriveConfig config = recorder->State().Config;
+  config.Drive.WriteDvdMinusR = config.Drive.WriteDvdMinusRw = config.Drive.WriteDvdRam = false;
+  config.Drive.WriteDvdPlusR = config.Drive.WriteDvdPlusRw = false;
+  config.Drive.UnderrunProtection = config.Drive.TestWrite = false;
+  recorder->SetConfig(config);
   Open();
   const TQNZBurner& burner = form->Burner();
-  // The virtual recorder writes every medium it takes and protects against underruns.
-  ASSERT_EQ(burner.Capabilities & (CapWriteCDR | CapWriteDVDR | CapUnderrunProtection),
-            CapWriteCDR | CapWriteDVDR | CapUnderrunProtection);
-  QString seen, top, write;
+  const uint32_t expected = CapReadCDR | CapReadCDRW | CapReadDVD | CapReadDVDR | CapReadDVDRW | CapReadDVDRAM |
+                            CapReadDVDPR | CapReadDVDPRW | CapWriteCDR | CapWriteCDRW;
+  QString seen, top, write, read;
+  uint32_t ticked = 0;
   WhenModal([&](QWidget* dialog) {
     seen = dialog->windowTitle();
-    EXPECT_EQ(Ticked(dialog), burner.Capabilities & ~CapReadMode2Form);
+    ticked = Ticked(dialog);
     top = dialog->findChild<QLabel*>("Label1")->text();
     write = dialog->findChild<QLabel*>("Label2")->text();
+    read = dialog->findChild<QLabel*>("Label3")->text();
     dialog->close();
   });
   Find<QPushButton>("bCaps")->click();
   EXPECT_EQ(seen, "Device Capabilities");
+  EXPECT_EQ(ticked, expected);
   EXPECT_EQ(top.toStdString(), "  " + burner.SelectedId);
-  EXPECT_EQ(write, QString("Max Write Speed : %1 KB/s").arg(burner.DeviceMaxWriteSpeed));
   EXPECT_GT(burner.DeviceMaxWriteSpeed, 0);
+  EXPECT_EQ(write, QString("Max Write Speed : %1 KB/s").arg(burner.DeviceMaxWriteSpeed));
+  EXPECT_EQ(read, QString("Max Read Speed  : %1 KB/s").arg(burner.DeviceMaxReadSpeed));
 }
 
 TEST(CapabilitiesWindowWithoutDrive, ShowsNothingTicked) {
