@@ -49,14 +49,32 @@ struct KindName {
   FaultKind Kind;
   std::string_view Name;
 };
-constexpr std::array<KindName, 6> KindNames{{
+constexpr std::array<KindName, 7> KindNames{{
     {FaultKind::Busy, "busy"},
     {FaultKind::LongWrite, "long-write"},
     {FaultKind::MediumError, "medium-error"},
     {FaultKind::WriteError, "write-error"},
     {FaultKind::TrayOpened, "tray-open"},
     {FaultKind::MediumRemoved, "medium-removed"},
+    {FaultKind::Corrupt, "corrupt"},
 }};
+
+constexpr uint8_t Write10 = 0x2A;
+
+bool Matches(const FaultRule& r, uint8_t opcode, std::optional<uint32_t> lba, uint32_t blocks) {
+  if (r.Opcode ? *r.Opcode != opcode : (opcode == 0x12 || opcode == 0x03))
+    return false;
+  if (!r.FromLba)
+    return true;
+  if (!lba || uint64_t{*lba} + (blocks ? blocks : 1) <= *r.FromLba)
+    return false;
+  return !r.ToLba || *lba <= *r.ToLba;
+}
+
+// Past the commands it lets pass and not yet done firing.
+bool Due(const FaultRule& r) {
+  return r.Seen > r.After && (r.Times == 0 || r.Fired < r.Times);
+}
 
 std::string Lower(std::string_view text) {
   std::string out;
@@ -106,18 +124,30 @@ std::string_view OpcodeNames() {
 std::optional<FaultKind> FaultPlan::Check(uint8_t opcode, std::optional<uint32_t> lba, uint32_t blocks) {
   std::optional<FaultKind> fault;
   for (FaultRule& r : rules_) {
-    if (r.Opcode ? *r.Opcode != opcode : (opcode == 0x12 || opcode == 0x03))
-      continue;
-    if (r.FromLba && (!lba || static_cast<uint64_t>(*lba) + (blocks ? blocks : 1) <= *r.FromLba))
+    if (!Matches(r, opcode, lba, blocks))
       continue;
     if (r.Seen < UINT32_MAX)
       ++r.Seen;
-    if (r.Seen <= r.After || (r.Times != 0 && r.Fired >= r.Times) || fault)
+    if (r.Kind == FaultKind::Corrupt || !Due(r) || fault)
       continue;
     ++r.Fired;
     fault = r.Kind;
   }
   return fault;
+}
+
+std::vector<BlockRange> FaultPlan::Corruptions(uint32_t lba, uint32_t blocks) {
+  std::vector<BlockRange> ranges;
+  if (blocks == 0)
+    return ranges;
+  const auto last = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{lba} + blocks - 1, UINT32_MAX));
+  for (FaultRule& r : rules_) {
+    if (r.Kind != FaultKind::Corrupt || !Matches(r, Write10, lba, blocks) || !Due(r))
+      continue;
+    ++r.Fired;
+    ranges.push_back({std::max(lba, r.FromLba.value_or(0)), std::min(last, r.ToLba.value_or(UINT32_MAX))});
+  }
+  return ranges;
 }
 
 std::optional<FaultRule> FaultPlan::ParseRule(std::string_view text, std::string& error) {
@@ -166,6 +196,8 @@ std::optional<FaultRule> FaultPlan::ParseRule(std::string_view text, std::string
       rule.Times = n;
     else if (key == "lba")
       rule.FromLba = n;
+    else if (key == "to")
+      rule.ToLba = n;
     else if (key == "seen")
       rule.Seen = n;
     else if (key == "fired")
@@ -174,6 +206,19 @@ std::optional<FaultRule> FaultPlan::ParseRule(std::string_view text, std::string
       error = "unknown option \"" + std::string(w) + "\"";
       return std::nullopt;
     }
+  }
+  if (rule.ToLba && !rule.FromLba) {
+    error = "to=" + std::to_string(*rule.ToLba) + " needs lba= (the first block of the range)";
+    return std::nullopt;
+  }
+  if (rule.ToLba && *rule.ToLba < *rule.FromLba) {
+    error = "to=" + std::to_string(*rule.ToLba) + " is before lba=" + std::to_string(*rule.FromLba) +
+            " (to= is the last block of the range)";
+    return std::nullopt;
+  }
+  if (rule.Kind == FaultKind::Corrupt && rule.Opcode != Write10) {
+    error = "corrupt applies to write only: a drive records data on WRITE (10); use \"write corrupt\"";
+    return std::nullopt;
   }
   return rule;
 }
@@ -196,6 +241,8 @@ std::string FaultPlan::FormatRule(const FaultRule& rule) {
   out += rule.Times ? " times=" + std::to_string(rule.Times) : std::string(" times=forever");
   if (rule.FromLba)
     out += " lba=" + std::to_string(*rule.FromLba);
+  if (rule.ToLba)
+    out += " to=" + std::to_string(*rule.ToLba);
   if (rule.Seen)
     out += " seen=" + std::to_string(rule.Seen);
   if (rule.Fired)

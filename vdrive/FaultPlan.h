@@ -1,16 +1,25 @@
 #pragma once
 // A scripted plan of failures: rules that make chosen commands fail, a given
-// number of times or for good, from a given command or block address on.
+// number of times or for good, from a given command or block address on, or
+// that make a WRITE record some of its sectors wrongly.
 // Every rule counts the commands it matches; it fires once it has let `After`
 // of them pass, until it has fired `Times` times (0: without end).
 //
 // Text form, one rule (as the state file and `vdrive fault` take it):
-//   OPCODE KIND [after=N] [times=N|forever] [lba=N]
+//   OPCODE KIND [after=N] [times=N|forever] [lba=N [to=M]]
 // OPCODE is a command name (write, read, sync-cache, ... see OpcodeNames()),
 // two hex digits ("2A", "0x2A") or "any"; KIND is one of busy, long-write,
-// medium-error, write-error, tray-open, medium-removed. lba=N limits the rule
-// to READ/WRITE commands whose blocks reach address N. The persisted form adds
-// the counters seen=N fired=N.
+// medium-error, write-error, tray-open, medium-removed, corrupt. lba=N limits
+// the rule to READ/WRITE commands whose blocks reach address N; with to=M
+// (inclusive, M >= N) to those whose blocks overlap N..M.
+//
+// corrupt (write only) is silent: the WRITE is accepted with GOOD status, but
+// each of its sectors the rule names (all of them without lba=, from N on
+// with lba=, N..M with to=) is stored with its middle byte inverted, the
+// others as sent. It counts as fired only for a WRITE that was stored, and it
+// never holds back the failing rules: a command fails with the first failing
+// rule that fires, else every corrupt rule that fires alters its sectors.
+// The persisted form adds the counters seen=N fired=N.
 
 #include <cstdint>
 #include <optional>
@@ -27,6 +36,14 @@ enum class FaultKind : uint8_t {
   WriteError,     // MEDIUM ERROR, WRITE ERROR (0Ch/00h)
   TrayOpened,     // the tray opens: NOT READY, MEDIUM NOT PRESENT - TRAY OPEN, until loaded
   MediumRemoved,  // the disc is gone: NOT READY, MEDIUM NOT PRESENT, until one is inserted
+  Corrupt,        // WRITE only: GOOD status, but the named sectors are stored altered
+};
+
+// Blocks First..Last, both included.
+struct BlockRange {
+  uint32_t First = 0;
+  uint32_t Last = 0;
+  friend bool operator==(const BlockRange&, const BlockRange&) = default;
 };
 
 struct FaultRule {
@@ -35,6 +52,7 @@ struct FaultRule {
   uint32_t After = 0;
   uint32_t Times = 1;  // 0: every matching command from then on
   std::optional<uint32_t> FromLba;
+  std::optional<uint32_t> ToLba;  // only with FromLba: the rule covers FromLba..ToLba
   uint32_t Seen = 0;
   uint32_t Fired = 0;
 };
@@ -47,9 +65,14 @@ public:
   [[nodiscard]] const std::vector<FaultRule>& Rules() const { return rules_; }
 
   // Counts the command against every matching rule and returns the fault to
-  // inject, if a rule fires (the first one in plan order). `lba` and `blocks`
-  // describe READ/WRITE commands.
+  // inject, if a failing rule fires (the first one in plan order). `lba` and
+  // `blocks` describe READ/WRITE commands. Corrupt rules are counted here but
+  // fire in Corruptions().
   [[nodiscard]] std::optional<FaultKind> Check(uint8_t opcode, std::optional<uint32_t> lba, uint32_t blocks);
+  // For a WRITE that Check() let through and that the drive then stored:
+  // fires the corrupt rules due for it and returns the blocks they alter,
+  // within lba..lba + blocks - 1.
+  [[nodiscard]] std::vector<BlockRange> Corruptions(uint32_t lba, uint32_t blocks);
 
   // Parses one rule; empty with `error` set on a bad rule.
   [[nodiscard]] static std::optional<FaultRule> ParseRule(std::string_view text, std::string& error);

@@ -225,6 +225,7 @@ Reply Recorder::InjectFault(FaultKind kind) {
       state_.TrayOpen = false;
       MediumChanged();
       return Check(sense::MediumNotPresentTrayClosed);
+    case FaultKind::Corrupt: break;  // never injected: it alters what Write10 stores
   }
   return Check(sense::WriteError);
 }

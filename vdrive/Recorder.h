@@ -92,6 +92,9 @@ private:
 
   Reply Dispatch(std::span<const uint8_t> cdb, std::span<uint8_t> data, ScsiDirection direction);
   Reply InjectFault(FaultKind kind);
+  // Applies the corrupt rules due for a WRITE of `count` blocks at `lba`
+  // just stored from `data`. False on an I/O error.
+  [[nodiscard]] bool StoreCorrupted(uint32_t lba, uint32_t count, std::span<const uint8_t> data);
   void ReloadIfChanged();
   void SaveIfDirty();
   void MediumChanged();

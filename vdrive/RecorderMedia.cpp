@@ -80,6 +80,8 @@ Reply Recorder::Write10(const Command& c) {
     if (!store_->Write(lba, c.Out.first(bytes)))
       return CheckAt(sense::WriteError, lba);
     dirty_ = true;
+    if (!state_.Faults.Empty() && !StoreCorrupted(lba, count, c.Out))
+      return CheckAt(sense::WriteError, lba);
   }
   disc.CommitWrite(lba, count, mode);
   if (!test) {
@@ -97,6 +99,23 @@ Reply Recorder::Write10(const Command& c) {
   Reply r;
   r.Transferred = static_cast<uint32_t>(bytes);
   return r;
+}
+
+bool Recorder::StoreCorrupted(uint32_t lba, uint32_t count, std::span<const uint8_t> data) {
+  // Recorded wrongly, reported as done: the sectors a corrupt rule names
+  // replace the good copies just stored, each with its middle byte inverted,
+  // so only reading them back can tell.
+  std::array<uint8_t, BlockSize> block{};
+  for (const BlockRange& range : state_.Faults.Corruptions(lba, count)) {
+    for (uint64_t b = range.First; b <= range.Last; ++b) {
+      const size_t at = static_cast<size_t>(b - lba) * BlockSize;
+      std::memcpy(block.data(), data.data() + at, BlockSize);
+      block[BlockSize / 2] ^= 0xFF;
+      if (!store_->Write(static_cast<uint32_t>(b), block))
+        return false;
+    }
+  }
+  return true;
 }
 
 Reply Recorder::SynchronizeCache(const Command& c) {

@@ -28,11 +28,17 @@ void PrintUsage(std::ostream& out) {
          "KIND: "
       << MediumNames()
       << "\n"
-         "RULE: COMMAND KIND [after=N] [times=N|forever] [lba=N]; COMMAND is any, two hex digits\n"
-         "  or one of: "
+         "RULE: COMMAND KIND [after=N] [times=N|forever] [lba=N [to=M]]; COMMAND is any, two hex\n"
+         "  digits or one of: "
       << OpcodeNames()
       << "\n"
-         "  KIND: busy long-write medium-error write-error tray-open medium-removed\n"
+         "  KIND: busy long-write medium-error write-error tray-open medium-removed corrupt\n"
+         "  lba=N: only READ/WRITE commands whose blocks reach block N; to=M (M >= N): only those\n"
+         "    whose blocks overlap N..M (\"read medium-error lba=1234 to=1234 times=forever\":\n"
+         "    block 1234 can't be read back)\n"
+         "  corrupt (write only): the WRITE succeeds, but the blocks the rule names (all, from N on,\n"
+         "    or N..M) are recorded with one byte inverted; times= counts the WRITEs it corrupts\n"
+         "    (\"write corrupt lba=1234 to=1234\": block 1234 reads back wrong)\n"
          "DIR defaults to $QNZB_VDRIVE, else ~/.local/share/qnzb/vdrive.\n";
 }
 
