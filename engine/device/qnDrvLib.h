@@ -124,7 +124,8 @@ public:
   // The last LBA and the block length.
   bool ReadCapacity(uint32_t& LastLba, uint32_t& BlockLength);
   // Buffer.size() bytes from Lba on.
-  bool Read10(uint32_t Lba, uint16_t Blocks, std::span<uint8_t> Buffer);
+  // ForceUnitAccess: from the medium, never from the drive's cache.
+  bool Read10(uint32_t Lba, uint16_t Blocks, std::span<uint8_t> Buffer, bool ForceUnitAccess = false);
   // Flags as the caller gives them (normally 50h). A request still pending
   // after a successful hand-over also counts as written.
   bool Write10(uint32_t Lba, uint16_t Blocks, uint8_t Flags, std::span<const uint8_t> Buffer);

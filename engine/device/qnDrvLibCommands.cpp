@@ -156,10 +156,10 @@ bool TSCSIDevice::ReadCapacity(uint32_t& LastLba, uint32_t& BlockLength) {
   return ok;
 }
 
-bool TSCSIDevice::Read10(uint32_t Lba, uint16_t Blocks, std::span<uint8_t> Buffer) {
+bool TSCSIDevice::Read10(uint32_t Lba, uint16_t Blocks, std::span<uint8_t> Buffer, bool ForceUnitAccess) {
   if (Buffer.size() > UINT32_MAX)
     return Refuse();
-  auto r = Request(TCdb(0x28, 10).Be32(2, Lba).Be16(7, Blocks), DataIn, Buffer.data(),
+  auto r = Request(TCdb(0x28, 10).Set(1, ForceUnitAccess ? 0x08 : 0x00).Be32(2, Lba).Be16(7, Blocks), DataIn, Buffer.data(),
                    static_cast<uint32_t>(Buffer.size()));
   return Run(r, DefaultTimeoutMs);
 }

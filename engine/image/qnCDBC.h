@@ -56,6 +56,9 @@ public:
   bool PerformOPC = false;
   bool JolietFileSystem = true;  // add the Joliet tree
   bool WritePostGap = true;
+  // After a burn, read back every sector it wrote and compare it with what
+  // was sent ("Verify" in the settings file).
+  bool Verify = true;
   // FinalizeDisc, DeviceBufferSize, DeviceFreeBufferSize, ReadSpeed and
   // WriteSpeed (with its setter) are the device component's: its write
   // parameters and capabilities use them.
@@ -175,6 +178,16 @@ public:
   // that can no longer be opened is taken out of the layout and counted in
   // LeftOut, as an unreadable file is when it is added. The count left out.
   int32_t LeaveOutUnreadableSources();
+  // True while a burn reads its session back; BytesWritten then counts the
+  // bytes compared, a second pass over TrackLength.
+  [[nodiscard]] bool Verifying() const { return verifying_.load(); }
+  // SHA-256 (hex) of the last burn's session as sent: its ImageLength
+  // sectors from SessionStart; empty until a burn has sent all of them.
+  std::string SessionDigest;
+  // What a sector of the session just laid out holds: "FILE \A\B.TXT",
+  // "DIRECTORY \A", "PATH TABLE", "VOLUME DESCRIPTOR", "BOOT CATALOG",
+  // "BOOT IMAGE"; empty for padding and sectors outside the session.
+  [[nodiscard]] std::string LayoutSectorOwner(uint32_t Lba);
   // The lowest fill of the drive's buffer (percent) the running or last burn
   // saw once the buffer had filled up; -1 when it never did.
   std::atomic<int32_t> LowestBufferFill = -1;
@@ -294,6 +307,7 @@ private:
   TDEntry* NewDirectoryLogged(TDEntry* parent, const std::string& longName, const std::string& what);
   TFEntry* NewEntryLogged(TDEntry* dir, const std::string& longName);
   friend class TThWrite;
+  friend class TDiscSink;
   void Forget(TFEntry* entry);
   void BuildQuickImage(const std::string& fileName);
   int32_t BuildCachedImage(const std::string& fileName);
@@ -322,6 +336,14 @@ private:
   std::unique_ptr<TCacheThread> cache_;
   std::atomic<int64_t> bytesWritten_{0};
   std::atomic<bool> writerActive_{false};
+  std::atomic<bool> verifying_{false};
+  // LayoutSectorOwner's index of extents, built on first use after a layout.
+  struct TOwnedExtent {
+    uint32_t Start = 0, End = 0;  // [Start, End)
+    const TDEntry* Dir = nullptr;
+    const TFEntry* File = nullptr;
+  };
+  std::vector<TOwnedExtent> ownerIndex_;
   std::string currentFile_;
   int32_t cacheSize_ = 0;
   std::string version_ = "1.21";

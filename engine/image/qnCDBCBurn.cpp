@@ -165,7 +165,7 @@ bool TQNZBurner::StartBurn() {
   }
   if (!StartCache(blockSize, "", 0))
     return false;
-  return StartWriter(std::make_unique<TDiscSink>(*this, false));
+  return StartWriter(std::make_unique<TDiscSink>(*this, false, [this](uint32_t lba) { return LayoutSectorOwner(lba); }));
 }
 
 bool TQNZBurner::BurnImageFile(const std::string& FileName) {
@@ -189,7 +189,7 @@ bool TQNZBurner::BurnImageFile(const std::string& FileName) {
   }
   if (!StartCache(blockSize, FileName, bytes))
     return false;
-  return StartWriter(std::make_unique<TDiscSink>(*this, true));
+  return StartWriter(std::make_unique<TDiscSink>(*this, true, [](uint32_t) { return std::string(); }));
 }
 
 } // namespace qnzb

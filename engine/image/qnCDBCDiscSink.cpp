@@ -85,8 +85,10 @@ void PrepareRewritableDvd(TQNZBurner& burner, uint8_t kind) {
   WaitWhileFormatting(burner, 5000);
 }
 
-TDiscSink::TDiscSink(TQNZBurner& burner, bool imageFile)
-    : burner_(burner), imageFile_(imageFile), buffer_(FullBlock, 0) {}
+TDiscSink::TDiscSink(TQNZBurner& burner, bool imageFile, std::function<std::string(uint32_t)> owner)
+    : burner_(burner), imageFile_(imageFile), buffer_(FullBlock, 0), owner_(std::move(owner)) {
+  burner_.SessionDigest.clear();
+}
 
 bool TDiscSink::Start(std::string& /*message*/) {
   TQNZBurner& b = burner_;
@@ -143,6 +145,8 @@ bool TDiscSink::RewriteDescriptors(int32_t length, std::string& message) {
   std::copy_n(b.DescriptorCopy.begin(), bytes, copy.begin());
   for (;;) {
     if (b.Write10(0, blocks, 0x50, copy)) {
+      descriptorChecks_.clear();
+      Note(descriptorChecks_, copy.data(), length, false);
       b.SynchronizeCache(1800000, false);
       return true;
     }
@@ -260,6 +264,7 @@ bool TDiscSink::Write(const uint8_t* data, int32_t length, std::string& message)
 bool TDiscSink::WriteNext(const uint8_t* data, int32_t length, std::string& message) {
   if (!WriteAt(burner_.SessionStart + sectorsWritten_, data, length, message))
     return false;
+  Note(sessionChecks_, data, length, true);
   sectorsWritten_ += static_cast<uint32_t>(length / 2048);
   return true;
 }

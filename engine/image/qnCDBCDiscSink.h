@@ -5,10 +5,12 @@
 // display, and the flush and closing of the track and session at the end.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/image/qnCDBCWriter.h"
+#include "engine/runtime/Digest.h"
 
 namespace qnzb {
 
@@ -18,7 +20,8 @@ class TDiscSink final : public TWriteSink {
 public:
   // ImageFile: an image file is burnt, from sector 0 and without the
   // descriptor rewrite of overwritable media.
-  TDiscSink(TQNZBurner& burner, bool imageFile);
+  // `owner` names what a sector holds, for the verify's report.
+  TDiscSink(TQNZBurner& burner, bool imageFile, std::function<std::string(uint32_t lba)> owner);
 
   // The track set-up: load, speeds, write parameters, reservation, OPC.
   bool Start(std::string& message) override;
@@ -27,9 +30,17 @@ public:
   bool Finish(std::string& message) override;
   // Flush only: an aborted or failed session is left open.
   void Fail() override;
+  // Reads back every sector sent (unless Verify is off or it was a test
+  // write) and compares it with the check value kept while writing.
+  bool Verify(std::string& message) override;
 
 private:
   bool WriteAt(uint32_t lba, const uint8_t* data, int32_t length, std::string& message);
+  // Keeps the check values (and the session's digest) of sectors sent.
+  void Note(std::vector<uint32_t>& checks, const uint8_t* data, int32_t length, bool session);
+  // Reads `checks.size()` sectors from `first` and compares them; false
+  // when the job must end at once (abort, the drive gone).
+  bool ReadBack(uint32_t first, const std::vector<uint32_t>& checks, uint32_t skipFrom, std::string& message);
   // One WRITE at the next address; the sectors count as written.
   bool WriteNext(const uint8_t* data, int32_t length, std::string& message);
   // How long to wait before a busy drive is sent the block again.
@@ -59,6 +70,23 @@ private:
   // one is sent with zeros after its data.
   std::vector<uint8_t> buffer_;
   int32_t pending_ = 0;  // bytes in buffer_ not yet written
+
+  // What the verify compares with: a check value per sector sent at
+  // SessionStart on, and per descriptor sector rewritten at sector 0.
+  std::function<std::string(uint32_t)> owner_;
+  std::vector<uint32_t> sessionChecks_;
+  std::vector<uint32_t> descriptorChecks_;
+  TSha256 sent_;
+  TSha256 read_;
+  int64_t digestSectors_ = 0;  // sectors of the session the digests cover so far
+  // The verify's findings.
+  struct TBadSector {
+    uint32_t Lba = 0;
+    bool Unreadable = false;
+    std::string Reason;
+  };
+  std::vector<TBadSector> bad_;
+  uint32_t unreadableRun_ = 0;
 };
 
 // Formats a DVD-RW for writing (quick format of a sequential disc, quick

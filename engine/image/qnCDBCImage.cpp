@@ -89,6 +89,7 @@ bool TQNZBurner::PrepareImage(bool ImageOnly, TDEntry* ImportInto) {
     throw EImageError(Format(msgBootImageTooSmall, BootImage.c_str(), static_cast<long long>(bootImageBytes_),
                              static_cast<int>(MinBootImageBytes)));
   DoDebug = false;
+  ownerIndex_.clear();
   SessionStart = 0;
   // A disc write prepares the disc here and may start later or import a
   // session; an image-file build always starts at sector 0.

@@ -53,6 +53,7 @@ std::string WithTrailingSlash(std::string path) {
 bool TQNZBurner::ResetLayout(int32_t MaxFiles, int32_t MaxDirs) {
   Layout.TZOffset = static_cast<int16_t>(-platform::TimeZoneBias() / 15);
   MetadataStream.clear();
+  ownerIndex_.clear();
   Layout.Reset(MaxFiles, MaxDirs);
   TotalBytes = 0;
   LastEntry = nullptr;

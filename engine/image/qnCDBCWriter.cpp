@@ -69,12 +69,17 @@ void TThWrite::Execute() {
   }
   if (ok)
     ok = sink_->Finish(message);
+  const bool finished = ok;
+  if (ok)
+    ok = sink_->Verify(message);
   if (!ok) {
     // The first message stands: a reader's failure or the user's abort.
     if (cache_.Message().empty())
       cache_.SetMessage(message);
     cache_.Abort();
-    sink_->Fail();
+    // A session that failed its verify is closed and stays as it is.
+    if (!finished)
+      sink_->Fail();
   }
   Report();
 }

@@ -33,6 +33,9 @@ public:
   [[nodiscard]] virtual bool Finish(std::string& message) = 0;
   // The job ends with a message: undo what is half done.
   virtual void Fail() = 0;
+  // After Finish: whether the target holds what was sent. False, with
+  // `message`, fails the job; nothing is undone then.
+  [[nodiscard]] virtual bool Verify(std::string& /*message*/) { return true; }
 };
 
 class TThWrite final : public TThread {
