@@ -107,6 +107,9 @@ void TfrmSettings::BuildControls() {
   boxes->addWidget(cOPC, 2, 1);
   cQuickSaveISO = Box(this, "cQuickSaveISO", "Quick Save .ISO");
   boxes->addWidget(cQuickSaveISO, 3, 1);
+  cVerify = Box(this, "cVerify", "Verify after burning");
+  cVerify->setToolTip("Read the disc back after a burn and compare it with what was written");
+  boxes->addWidget(cVerify, 4, 1);
   column->addLayout(boxes);
 
   auto* boot = new QHBoxLayout;
@@ -174,6 +177,7 @@ void TfrmSettings::Fill() {
   eVolLabel->setText(QString::fromStdString(burner_.IdVolume));
   cTestWrite->setChecked(burner_.TestWrite);
   cOPC->setChecked(burner_.PerformOPC);
+  cVerify->setChecked(burner_.Verify);
   // setChecked does not emit clicked: no boot image dialog here.
   cBootable->setChecked(burner_.Bootable);
   lBootImage->setText(QString::fromStdString(burner_.BootImage));
@@ -208,6 +212,7 @@ void TfrmSettings::Apply() {
   burner_.UnderrunProtection = cUnderrunProtection->isChecked();
   burner_.TestWrite = cTestWrite->isChecked();
   burner_.PerformOPC = cOPC->isChecked();
+  burner_.Verify = cVerify->isChecked();
   burner_.SetCacheSize(sCacheSize->value() * Megabyte);
   burner_.Bootable = cBootable->isChecked();
   burner_.BootImage = lBootImage->text().toStdString();

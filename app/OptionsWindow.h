@@ -63,6 +63,7 @@ private:
   QCheckBox* cTestWrite = nullptr;
   QCheckBox* cEject = nullptr;
   QCheckBox* cOPC = nullptr;
+  QCheckBox* cVerify = nullptr;
   QCheckBox* cQuickSaveISO = nullptr;
   QCheckBox* cBootable = nullptr;
   QLabel* lBootImage = nullptr;

@@ -41,6 +41,8 @@ struct TBurnFlags {
   bool CloseDisc = false;
   bool NoCloseDisc = false;
   bool NoOpc = false;
+  bool Verify = false;
+  bool NoVerify = false;
   bool NoUnderrunProtection = false;
   bool NoCloseTrack = false;
   std::optional<int> ImportSession;  // 0 none, -1 the last
@@ -71,6 +73,10 @@ void AddBurnFlags(CLI::App& command, TBurnFlags& flags) {
                                                          "CloseDisc says")
       ->excludes(close);
   command.add_flag("--no-opc", flags.NoOpc, "Skip the drive's laser power calibration (default: PerformOPC)");
+  CLI::Option* verify = command.add_flag("--verify", flags.Verify,
+                                         "Read the session back after the burn and compare it with what was sent "
+                                         "(default: Verify, on unless the settings say 0)");
+  command.add_flag("--no-verify", flags.NoVerify, "Don't read the session back after the burn")->excludes(verify);
   command.add_flag("--no-underrun-protection", flags.NoUnderrunProtection,
                    "Turn the drive's buffer-underrun protection off");
   command.add_flag("--no-close-track", flags.NoCloseTrack,
@@ -115,6 +121,8 @@ bool ApplyBurnFlags(TQNZBurner& burner, const TBurnFlags& flags, TCliContext& co
     burner.TestWrite = flags.TestWrite;
   if (flags.CloseDisc || flags.NoCloseDisc)
     burner.FinalizeDisc = flags.CloseDisc;
+  if (flags.Verify || flags.NoVerify)
+    burner.Verify = flags.Verify;
   if (flags.NoOpc)
     burner.PerformOPC = false;
   if (flags.NoUnderrunProtection)

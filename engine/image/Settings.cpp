@@ -84,6 +84,7 @@ void LoadSettings(TQNZBurner& burner, TAppOptions& options, const std::string& i
   burner.Bootable = ReadBool("Bootable", burner.Bootable, iniPath);
   burner.IdVolume = ReadText("VolumeLable", burner.IdVolume, iniPath);
   burner.SetCacheSize(platform::ReadProfileInt(SettingsSection, "CacheSize", burner.CacheSize(), iniPath));
+  burner.Verify = ReadBool("Verify", true, iniPath);
 }
 
 bool SaveSettings(const TQNZBurner& burner, const TAppOptions& options, const std::string& iniPath,
@@ -106,6 +107,7 @@ bool SaveSettings(const TQNZBurner& burner, const TAppOptions& options, const st
       {"BootImage", burner.BootImage},
       {"VolumeLable", burner.IdVolume},
       {"CacheSize", cacheSize},
+      {"Verify", BoolText(burner.Verify)},
   };
   for (const auto& [key, value] : keys) {
     if (!platform::WriteProfileString(SettingsSection, key, value, iniPath))

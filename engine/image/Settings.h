@@ -46,8 +46,9 @@ void ApplyDesignValues(TQNZBurner& burner);
 // "CloseDisc" (FinalizeDisc), "JolietFS" (JolietFileSystem), "TestWrite",
 // "PerformOPC", "QuickSaveISO", "SessionNo", "EjectDisc", "ShowFiles",
 // "BootImage", "Bootable", "VolumeLable" (IdVolume), "CacheSize" (through
-// SetCacheSize). A missing key (or a missing file) keeps the current value,
-// except: "ImportSession", "EjectDisc" and "ShowFiles" default to false, and
+// SetCacheSize), "Verify". A missing key (or a missing file) keeps the current value,
+// except: "ImportSession", "EjectDisc" and "ShowFiles" default to false,
+// "Verify" to true, and
 // "SavePath" to Unchecked. "SessionNo" is read only when "ImportSession" is
 // true (its default then is the component's SessionToImport); otherwise, and
 // when the stored number lies outside -128..127, the session to import is 0.
@@ -56,7 +57,7 @@ void LoadSettings(TQNZBurner& burner, TAppOptions& options, const std::string& i
 // Writes every key of section "Options", in the order "ArchiveFiles",
 // "ImportSession", "SavePath", "CloseDisc", "EjectDisc", "JolietFS",
 // "Bootable", "TestWrite", "QuickSaveISO", "ShowFiles", "PerformOPC",
-// "SessionNo", "BootImage", "VolumeLable", "CacheSize". "SessionNo" is
+// "SessionNo", "BootImage", "VolumeLable", "CacheSize", "Verify". "SessionNo" is
 // `sessionText` (the session field as the user typed it) when given, else the
 // session to import in decimal. Other sections and keys stay. False when a key
 // could not be written (the writing stops there).

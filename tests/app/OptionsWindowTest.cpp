@@ -89,7 +89,7 @@ TEST_F(OptionsWindow, OkWritesEveryKeyInOrderAndTheNextStartReadsThemBack) {
   EXPECT_TRUE(prompts.Messages.isEmpty()) << prompts.Messages.join('|').toStdString();
   EXPECT_EQ(IniKeys(), QStringList({"ArchiveFiles", "ImportSession", "SavePath", "CloseDisc", "EjectDisc", "JolietFS",
                                     "Bootable", "TestWrite", "QuickSaveISO", "ShowFiles", "PerformOPC", "SessionNo",
-                                    "BootImage", "VolumeLable", "CacheSize"}));
+                                    "BootImage", "VolumeLable", "CacheSize", "Verify"}));
   for (const QString& line : QStringList{"SavePath=Grayed", "SessionNo=-1", "CacheSize=67108864", "JolietFS=0",
                                          "Bootable=1", "BootImage=" + QString::fromStdString(image)})
     EXPECT_TRUE(IniHas(line)) << line.toStdString() << "\n" << IniText();

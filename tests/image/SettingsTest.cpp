@@ -73,6 +73,8 @@ TEST_F(SettingsTest, EachKeyReachesItsSetting) {
       {"CacheSize=3000001", [](auto& b, auto&) { return b.CacheSize() == 2998272; }},  // through the setter
       {"CacheSize=100", [](auto& b, auto&) { return b.CacheSize() == 2097152; }},
       {"CacheSize=lots", [](auto& b, auto&) { return b.CacheSize() == 8392704; }},
+      {"Verify=0", [](auto& b, auto&) { return !b.Verify; }},
+      {"", [](auto& b, auto&) { return b.Verify; }},  // missing: on
   };
   for (const auto& row : rows) {
     TQNZBurner fresh(nullptr);
@@ -132,6 +134,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackOnTheNextStart) {
   burner.BootImage = "/images/boot disk.img";
   burner.IdVolume = " SPACED ";
   burner.SetCacheSize(64 * 1048576);
+  burner.Verify = false;
   options = {.ArchiveOnly = true, .EjectDisc = true, .ShowFiles = true, .ImportSession = true,
              .SessionToImport = -1, .QuickSaveISO = true, .SavePath = TSavePath::Grayed};
   ASSERT_TRUE(SaveSettings(burner, options, ini));
@@ -140,7 +143,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackOnTheNextStart) {
             "; hand-written\n[Recent]\nFile1=/x.iso\n\n[Options]\n"
             "ArchiveFiles=1\nImportSession=1\nSavePath=Grayed\nCloseDisc=1\nEjectDisc=1\nJolietFS=0\n"
             "Bootable=1\nTestWrite=1\nQuickSaveISO=1\nShowFiles=1\nPerformOPC=0\nSessionNo=-1\n"
-            "BootImage=/images/boot disk.img\nVolumeLable=\" SPACED \"\nCacheSize=67108864\n");
+            "BootImage=/images/boot disk.img\nVolumeLable=\" SPACED \"\nCacheSize=67108864\nVerify=0\n");
 
   TQNZBurner next(nullptr);
   ApplyDesignValues(next);
@@ -154,6 +157,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackOnTheNextStart) {
   EXPECT_EQ(next.BootImage, burner.BootImage);
   EXPECT_EQ(next.IdVolume, " SPACED ");
   EXPECT_EQ(next.CacheSize(), 67108864);
+  EXPECT_FALSE(next.Verify);
   EXPECT_EQ(nextOptions.ArchiveOnly, true);
   EXPECT_EQ(nextOptions.ImportSession, true);
   EXPECT_EQ(nextOptions.EjectDisc, true);
