@@ -603,7 +603,9 @@ void TForm1::RefreshStatus() {
   }
   const int64_t written = qnzb_->BytesWritten();
   const int64_t track = qnzb_->TrackLength();
-  lSize->setText(Megabytes(static_cast<double>(written)) + "/" + Megabytes(static_cast<double>(track) * 2048) + " MB");
+  // The verify is a second pass: the bars start again from empty.
+  lSize->setText(QString(qnzb_->Verifying() ? "Verify " : "") + Megabytes(static_cast<double>(written)) + "/" +
+                 Megabytes(static_cast<double>(track) * 2048) + " MB");
   pBuf->setValue(qnzb_->JobActive() ? qnzb_->CacheFill() : 0);
   pcd->setMaximum(static_cast<int>(track));
   pcd->setValue(static_cast<int>(written / 2048));

@@ -64,7 +64,8 @@ void TInterruptAsAbort::Forget() { interrupted = 0; }
 void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TCliContext& context) {
   const bool progress = !context.Quiet && platform::StandardErrorIsTerminal();
   TSystemClock wall;
-  const uint64_t start = wall.TickCount();
+  uint64_t start = wall.TickCount();
+  bool verifying = false;
   uint64_t drawnAt = 0;
   bool abortSent = false;
   bool drawn = false;
@@ -78,6 +79,13 @@ void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TC
     }
     if (progress && !finished && wall.TickCount() - drawnAt >= 500) {
       drawnAt = wall.TickCount();
+      // The verify is a second pass over the same bytes, on a line of its own.
+      if (burner.Verifying() != verifying) {
+        verifying = !verifying;
+        start = drawnAt;
+        if (drawn)
+          std::fputc('\n', stderr);
+      }
       const int64_t written = burner.BytesWritten();
       const double elapsed = static_cast<double>(wall.TickCount() - start) / 1000.0;
       const double rate = elapsed > 0 ? static_cast<double>(written) / elapsed : 0;
@@ -88,7 +96,8 @@ void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TC
       const uint32_t buffer = burner.DeviceBufferSize, free = std::min(burner.DeviceFreeBufferSize.load(), buffer);
       const std::string drive =
           buffer > 0 ? Format(", drive %d%%", static_cast<int>(static_cast<uint64_t>(buffer - free) * 100 / buffer)) : "";
-      std::fprintf(stderr, "\r%s of %s MB (%d%%), cache %d%%%s, %.1f MB/s, %s   ", Megabytes(written).c_str(),
+      std::fprintf(stderr, "\r%s%s of %s MB (%d%%), cache %d%%%s, %.1f MB/s, %s   ", verifying ? "verifying: " : "",
+                   Megabytes(written).c_str(),
                    Megabytes(totalBytes).c_str(), totalBytes > 0 ? static_cast<int>(written * 100 / totalBytes) : 0,
                    burner.CacheFill(), drive.c_str(), rate / 1048576.0, left.c_str());
       std::fflush(stderr);
