@@ -128,8 +128,9 @@ void TSectorProgress::Update(uint32_t doneSectors) {
   const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
   const std::string left =
       rate > 0 && total > done ? Duration(static_cast<double>(total - done) / rate) + " left" : "";
-  std::fprintf(stderr, "\r%s of %s MB (%d%%), %.1f MB/s, %s   ", Megabytes(done).c_str(), Megabytes(total).c_str(),
-               total > 0 ? static_cast<int>(done * 100 / total) : 0, rate / 1048576.0, left.c_str());
+  std::fprintf(stderr, "\r%s of %s MB (%d%%), %.1f MB/s, %s   ", Megabytes(done).c_str(),
+               Megabytes(total).c_str(), total > 0 ? static_cast<int>(done * 100 / total) : 0, rate / 1048576.0,
+               left.c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

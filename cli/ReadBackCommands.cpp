@@ -4,7 +4,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -23,6 +25,8 @@ namespace qnzb::cli {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 struct TReadBackArgs {
   TDeviceFlags Device;
   std::string File;
@@ -36,9 +40,9 @@ std::string AreaText(const TDiscArea& area, int session) {
 }
 
 // The area to read or compare; false after reporting why.
-bool FindArea(TQNZBurner& burner, int session, TDiscArea& area, TCliContext& context) {
+bool FindArea(TQNZBurner& burner, int session, TAreaUse use, TDiscArea& area, TCliContext& context) {
   std::string why;
-  if (!FindDiscArea(burner, session, area, why)) {
+  if (!FindDiscArea(burner, session, use, area, why)) {
     context.Error(why);
     return false;
   }
@@ -60,7 +64,7 @@ int ReadIso(TQNZBurner& burner, const TReadBackArgs& args, TCliContext& context)
   }
   const bool existed = platform::PathKind(args.File) == platform::TPathKind::File;
   TDiscArea area;
-  if (!FindArea(burner, args.Session, area, context))
+  if (!FindArea(burner, args.Session, TAreaUse::Read, area, context))
     return ExitFailure;
   TSectorProgress progress(context, "reading " + AreaText(area, args.Session) + " into " + args.File,
                            area.Sectors);
@@ -84,9 +88,14 @@ int VerifyIso(TQNZBurner& burner, const TReadBackArgs& args, TCliContext& contex
     return ExitFailure;
   }
   TDiscArea area;
-  if (!FindArea(burner, args.Session, area, context))
+  if (!FindArea(burner, args.Session, TAreaUse::Verify, area, context))
     return ExitFailure;
-  TSectorProgress progress(context, "comparing " + args.File + " with " + AreaText(area, args.Session), 0);
+  std::error_code ec;
+  const uintmax_t bytes = fs::file_size(args.File, ec);
+  const auto sectors = ec ? 0u : static_cast<uint32_t>(std::min<uintmax_t>((bytes + 2047) / 2048, UINT32_MAX));
+  TSectorProgress progress(
+      context, "comparing " + args.File + Format(" (%u sectors) with the disc from sector %u", sectors, area.Start),
+      sectors);
   const TVerifyResult result = VerifyImageWithDisc(
       burner, args.File, area, [&](uint32_t done, uint32_t) { progress.Update(done); }, AbortRequested);
   progress.Finish(std::string());
@@ -137,7 +146,9 @@ void AddCommand(CLI::App& app, TCliContext& context, const char* name, const cha
   command->footer(footer);
   AddDeviceFlags(*command, args->Device);
   command->add_option(file, args->File, fileHelp)->required();
-  command->add_option("--session", args->Session, "The session, counted from 1 (see `sessions`); default the whole disc")
+  command
+      ->add_option("--session", args->Session,
+                   "The session, counted from 1 (see `sessions`); default the whole disc")
       ->option_text("N")
       ->check(CLI::Range(1, 65535));
   command->callback([args, job, &context] {

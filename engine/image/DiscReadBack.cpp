@@ -99,6 +99,12 @@ uint32_t Run(const TDiscArea& area, uint32_t lba, uint32_t limit, bool& recorded
   return static_cast<uint32_t>(std::min<uint64_t>(limit, next - lba));
 }
 
+// Whether the first `length` bytes of sector `index` of two buffers agree.
+bool SameSector(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, uint32_t index, size_t length) {
+  const auto at = static_cast<ptrdiff_t>(size_t{index} * SectorSize);
+  return std::equal(a.begin() + at, a.begin() + at + static_cast<ptrdiff_t>(length), b.begin() + at);
+}
+
 // Closes a file handle when it goes out of scope.
 struct TOpenFile {
   explicit TOpenFile(const std::string& path) : Handle(platform::FileOpen(path, platform::TFileAccess::Read)) {}
@@ -113,7 +119,7 @@ struct TOpenFile {
 
 } // namespace
 
-bool FindDiscArea(TSCSIDevice& Device, int Session, TDiscArea& Area, std::string& Why) {
+bool FindDiscArea(TSCSIDevice& Device, int Session, TAreaUse Use, TDiscArea& Area, std::string& Why) {
   Area = {};
   if (KeepsNoSessions(Device.MediaKind())) {
     if (Session > 1) {
@@ -125,7 +131,12 @@ bool FindDiscArea(TSCSIDevice& Device, int Session, TDiscArea& Area, std::string
       Why = "the disc holds no file system";
       return false;
     }
-    Area = {0, volume, {{0, volume}}};
+    uint32_t start = 0, formatted = 0;
+    const uint32_t sectors =
+        Use == TAreaUse::Verify && Device.TrackExtent(1, start, formatted) && start == 0 && formatted > volume
+            ? formatted
+            : volume;
+    Area = {0, sectors, {{0, sectors}}};
     return true;
   }
   const uint16_t sessions = Device.SessionCount();
@@ -181,7 +192,7 @@ TReadBackResult ReadDiscToFile(TSCSIDevice& Device, const TDiscArea& Area, const
   try {
     file = std::make_unique<TSideFile>(FileName);
   } catch (const EFOpenError& e) {
-    result.Error = UpperCase(e.what());
+    result.Error = e.what();  // names the file as given
     return result;
   }
   std::vector<uint8_t> buffer(size_t{ChunkSectors} * SectorSize);
@@ -209,7 +220,7 @@ TReadBackResult ReadDiscToFile(TSCSIDevice& Device, const TDiscArea& Area, const
     }
     if (platform::FileWrite(file->Handle(), buffer.data(), static_cast<int32_t>(bytes)) !=
         static_cast<int32_t>(bytes)) {
-      result.Error = "CANNOT WRITE " + UpperCase(FileName) + ": " + UpperCase(platform::LastErrorText());
+      result.Error = "CANNOT WRITE " + FileName + ": " + UpperCase(platform::LastErrorText());
       return result;
     }
     sha.Update(buffer.data(), bytes);
@@ -219,7 +230,7 @@ TReadBackResult ReadDiscToFile(TSCSIDevice& Device, const TDiscArea& Area, const
   }
   std::string error;
   if (!file->Commit(error)) {
-    result.Error = "CANNOT WRITE " + UpperCase(FileName) + ": " + UpperCase(error);
+    result.Error = "CANNOT WRITE " + FileName + ": " + UpperCase(error);
     return result;
   }
   result.Sha256 = sha.FinalHex();
@@ -342,20 +353,17 @@ TVerifyResult VerifyImageWithDisc(TSCSIDevice& Device, const std::string& FileNa
       }
       // The sectors before the bad one were read and are compared; the
       // comparison ends at the bad one.
-      for (uint32_t i = 0; i < reader.BadSector - lba; ++i) {
-        const size_t at = size_t{i} * SectorSize;
-        if (!std::equal(mine.begin() + static_cast<ptrdiff_t>(at), mine.begin() + static_cast<ptrdiff_t>(at + SectorSize),
-                        disc.begin() + static_cast<ptrdiff_t>(at)))
+      for (uint32_t i = 0; i < reader.BadSector - lba; ++i)
+        if (!SameSector(mine, disc, i, SectorSize))
           differs(lba + i, std::string());
-      }
       differs(reader.BadSector, "READ ERROR: " + reader.Why);
       break;
     }
     for (uint32_t i = 0; i < count; ++i) {
+      // The image's last sector may be partial: only its bytes count.
       const size_t at = size_t{i} * SectorSize;
       const size_t length = std::min<size_t>(SectorSize, static_cast<size_t>(bytes) - std::min<size_t>(at, bytes));
-      if (!std::equal(mine.begin() + static_cast<ptrdiff_t>(at), mine.begin() + static_cast<ptrdiff_t>(at + length),
-                      disc.begin() + static_cast<ptrdiff_t>(at)))
+      if (!SameSector(mine, disc, i, length))
         differs(lba + i, recorded ? std::string() : std::string("NOT RECORDED ON THE DISC"));
     }
     done += count;

@@ -41,10 +41,13 @@ struct TDiscArea {
 // complete session's track. Else session Session's track, start to end. A
 // disc that keeps no sessions (DVD+RW, DVD-RAM, restricted overwrite DVD-RW)
 // holds one file system from sector 0, which ends where its volume does:
-// that is session 1 and the whole disc. False, with Why (lower case, saying
-// what to do), when the disc holds no complete session, there is no such
-// session, or the drive can't tell where it lies.
-[[nodiscard]] bool FindDiscArea(TSCSIDevice& Device, int Session, TDiscArea& Area, std::string& Why);
+// that is session 1 and the whole disc; for a compare (Use Verify) its whole
+// formatted space, since an image written there may be longer than the
+// volume it carries (image builds pad short images to 300 sectors). False,
+// with Why (lower case, saying what to do), when the disc holds no complete
+// session, there is no such session, or the drive can't tell where it lies.
+enum class TAreaUse { Read, Verify };
+[[nodiscard]] bool FindDiscArea(TSCSIDevice& Device, int Session, TAreaUse Use, TDiscArea& Area, std::string& Why);
 
 // (SectorsDone, SectorsTotal) after every read.
 using TReadBackProgress = std::function<void(uint32_t Done, uint32_t Total)>;
@@ -55,8 +58,8 @@ struct TReadBackResult {
   // A sector could not be read, even alone and after retries: BadSector.
   bool ReadError = false;
   uint32_t BadSector = 0;
-  // Empty when Ok; else why (upper case): "READ ERROR AT SECTOR n: " + the
-  // drive's sense text, the image file's error, or the stop.
+  // Empty when Ok; else why: "READ ERROR AT SECTOR n: " + the drive's sense
+  // text, the image file's error (naming it as given), or the stop.
   std::string Error;
   std::string Sha256;  // 64 lower-case hex digits of the image, when Ok
   uint32_t Sectors = 0;

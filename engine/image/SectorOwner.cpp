@@ -273,8 +273,10 @@ TSectorOwners::TSectorOwners(const TSectorReader& Read, uint32_t VolumeStart) {
       case 4: {
         std::array<uint8_t, SectorSize> mbr{};
         if (Read(image, mbr.data()) && mbr[510] == 0x55 && mbr[511] == 0xAA) {
-          for (size_t p = 446; p < 510; p += 16)
-            bytes = std::max<uint64_t>(bytes, (uint64_t{GetLE32(mbr.data() + p + 8)} + GetLE32(mbr.data() + p + 12)) * 512);
+          for (size_t p = 446; p < 510; p += 16) {
+            const uint64_t end = uint64_t{GetLE32(mbr.data() + p + 8)} + GetLE32(mbr.data() + p + 12);
+            bytes = std::max(bytes, end * 512);
+          }
         }
         break;
       }

@@ -118,6 +118,18 @@ TEST_F(ReadIso, WholeDiscAndEachSessionReadBackAndVerify) {
     if (v.exitCode != 0 || v.out.find("VERIFY OK: " + std::to_string(length / SectorSize) + " sectors") != 0)
       problems.push_back("verify-iso --session " + n + ": " + v.Describe());
   }
+  // A byte changed in session 3's own image is named at its disc address:
+  // the image's recorded extents are the session's absolute sectors.
+  const std::string third = sandbox.dir().at("session3.iso");
+  std::string changedThird = ReadRange(third, 0, FileSize(third));
+  const uint32_t gamma = SectorHolding(third, trees[2].at("gamma.bin"));
+  changedThird[size_t{gamma} * SectorSize + 5] ^= 0x01;
+  WriteFile(third, changedThird);
+  const RunResult s3 = sandbox.OnDrive({"verify-iso", third, "--session", "3"});
+  EXPECT_EQ(s3.out.substr(0, s3.out.find('\n')), "VERIFY FAILED AT SECTOR " +
+                                                      std::to_string(sessions[2].Start + gamma) + " (FILE \\gamma.bin)")
+      << s3.Describe();
+
   // Session 1's image stands alone.
   const std::string alone = sandbox.dir().at("session1-alone");
   const RunResult x = sandbox.Tool(
@@ -144,6 +156,15 @@ TEST_F(ReadIso, WholeDiscAndEachSessionReadBackAndVerify) {
   copy[size_t{added + 1} * SectorSize + 100] ^= 0x01;
   WriteFile(changed, copy);
   const RunResult bad = sandbox.OnDrive({"verify-iso", changed});
+  // An image longer than the disc fails where the disc ends.
+  const std::string longer = sandbox.dir().at("longer.iso");
+  WriteFile(longer, ReadRange(whole, 0, bytes) + std::string(SectorSize, '\0'));
+  const RunResult past = sandbox.OnDrive({"verify-iso", longer});
+  EXPECT_EQ(past.exitCode, 1);
+  EXPECT_EQ(past.out.substr(0, past.out.find('\n')),
+            "VERIFY FAILED AT SECTOR " + std::to_string(bytes / SectorSize) + ": THE DISC ENDS AT SECTOR " +
+                std::to_string(bytes / SectorSize))
+      << past.Describe();
   EXPECT_EQ(bad.exitCode, 1) << bad.Describe();
   EXPECT_EQ(bad.out, "VERIFY FAILED AT SECTOR " + std::to_string(added + 1) +
                          " (FILE \\docs\\added.txt)\nFILE \\docs\\added.txt\n1 FILE(S) DIFFER\n")
