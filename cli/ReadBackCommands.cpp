@@ -118,6 +118,8 @@ int VerifyIso(TQNZBurner& burner, const TReadBackArgs& args, TCliContext& contex
   for (const std::string& file : result.Files)
     context.Result(file);
   context.Result(std::to_string(result.Files.size()) + " FILE(S) DIFFER");
+  if (!result.EndedEarly.empty() && !result.Reason.starts_with("READ ERROR"))
+    context.Result("NOT COMPARED PAST " + result.EndedEarly);
   return ExitFailure;
 }
 

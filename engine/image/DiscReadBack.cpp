@@ -357,6 +357,7 @@ TVerifyResult VerifyImageWithDisc(TSCSIDevice& Device, const std::string& FileNa
         if (!SameSector(mine, disc, i, SectorSize))
           differs(lba + i, std::string());
       differs(reader.BadSector, "READ ERROR: " + reader.Why);
+      result.EndedEarly = Format("READ ERROR AT SECTOR %u: ", reader.BadSector) + reader.Why;
       break;
     }
     for (uint32_t i = 0; i < count; ++i) {

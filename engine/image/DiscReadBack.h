@@ -91,6 +91,10 @@ struct TVerifyResult {
   // The owner text of every file with a sector that differs, once each, in
   // the order of their first difference.
   std::vector<std::string> Files;
+  // When a sector that can't be read ended the comparison (after the first
+  // difference or at it): "READ ERROR AT SECTOR n: " + the sense text; what
+  // follows it was not compared.
+  std::string EndedEarly;
 };
 
 // Compares the image file FileName with Area of the disc: image sector k
