@@ -29,6 +29,7 @@ void AddDiscCommands(CLI::App& app, TCliContext& context);
 void AddEraseCommand(CLI::App& app, TCliContext& context);
 void AddBurnCommands(CLI::App& app, TCliContext& context);
 void AddSessionCommands(CLI::App& app, TCliContext& context);
+void AddReadBackCommands(CLI::App& app, TCliContext& context);
 
 // Parses `args` (without the program name) and runs the chosen subcommand.
 // The exit status: 0 success (also for --help and --version), 1 when the job

@@ -110,4 +110,48 @@ void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TC
   }
 }
 
+namespace {
+
+uint64_t Ticks() {
+  TSystemClock wall;
+  return wall.TickCount();
+}
+
+} // namespace
+
+TSectorProgress::TSectorProgress(TCliContext& context, const std::string& startNotice, uint32_t totalSectors)
+    : context_(context), total_(totalSectors), draw_(!context.Quiet && platform::StandardErrorIsTerminal()),
+      start_(Ticks()) {
+  context_.Notice(startNotice);
+}
+
+TSectorProgress::~TSectorProgress() { Finish(std::string()); }
+
+void TSectorProgress::Update(uint32_t doneSectors) {
+  const uint64_t now = Ticks();
+  if (!draw_ || now - drawnAt_ < 500)
+    return;
+  drawnAt_ = now;
+  const int64_t done = int64_t{doneSectors} * 2048, total = int64_t{total_} * 2048;
+  const double elapsed = static_cast<double>(now - start_) / 1000.0;
+  const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
+  const std::string left =
+      rate > 0 && total > done ? Duration(static_cast<double>(total - done) / rate) + " left" : "";
+  std::fprintf(stderr, "\r%s of %s MB (%d%%), %.1f MB/s, %s   ", Megabytes(done).c_str(),
+               Megabytes(total).c_str(), total > 0 ? static_cast<int>(done * 100 / total) : 0, rate / 1048576.0,
+               left.c_str());
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void TSectorProgress::Finish(const std::string& endNotice) {
+  if (drawn_) {
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+  }
+  if (!endNotice.empty())
+    context_.Notice(endNotice);
+}
+
 } // namespace qnzb::cli

@@ -3,6 +3,7 @@
 // wait loop that delivers the engine's calls to the main thread, Ctrl-C as
 // the job's abort, and the progress line on a terminal.
 
+#include <cstdint>
 #include <string>
 
 namespace qnzb {
@@ -38,5 +39,28 @@ public:
 // drive buffer's fill, rate, time left) on standard error when it is a
 // terminal and the context is not quiet.
 void WaitForJob(TQNZBurner& burner, const bool& finished, int64_t totalBytes, TCliContext& context);
+
+// The progress of a job that runs on this thread and counts 2048-byte
+// sectors (read-iso, verify-iso): a notice when it starts and one when it
+// ends, and between them, on a terminal and unless quiet, one line redrawn
+// at most twice a second (MB done of the total, percent, rate, time left).
+class TSectorProgress {
+public:
+  TSectorProgress(TCliContext& context, const std::string& startNotice, uint32_t totalSectors);
+  ~TSectorProgress();
+  TSectorProgress(const TSectorProgress&) = delete;
+  TSectorProgress& operator=(const TSectorProgress&) = delete;
+  void Update(uint32_t doneSectors);
+  // Ends the redrawn line, then the notice (none when empty).
+  void Finish(const std::string& endNotice);
+
+private:
+  TCliContext& context_;
+  const uint32_t total_;
+  const bool draw_;
+  uint64_t start_ = 0;
+  uint64_t drawnAt_ = 0;
+  bool drawn_ = false;
+};
 
 } // namespace qnzb::cli

@@ -13,8 +13,9 @@ namespace qnzb::cli {
 namespace {
 
 // Every subcommand; a new one adds its Add function here.
-constexpr TAddCommand Commands[] = {AddBuildIsoCommand, AddBurnCommands, AddDrivesCommand,   AddCapsCommand,
-                                    AddDiscCommands,    AddSessionCommands, AddEraseCommand, AddVDriveCommand};
+constexpr TAddCommand Commands[] = {AddBuildIsoCommand, AddBurnCommands,     AddDrivesCommand,
+                                    AddCapsCommand,     AddDiscCommands,     AddSessionCommands,
+                                    AddReadBackCommands, AddEraseCommand,    AddVDriveCommand};
 
 // Platform notices (skipped links and loops) join the log while a command runs.
 class TPlatformLogRoute {
