@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "vdrive/Recorder.h"
 #include "vdrive/RecorderInternal.h"
@@ -45,6 +47,13 @@ Reply Recorder::Read10(const Command& c) {
     if (!store_->Read(lba + static_cast<uint32_t>(whole / BlockSize), block))
       return CheckAt(sense::UnrecoveredReadError, lba);
     std::memcpy(c.In.data() + whole, block.data(), fits - whole);
+  }
+  if (state_.Config.Time.RealTime) {
+    // The data comes off the disc at the read speed (KB/s: bytes per ms);
+    // the command returns when it has.
+    const uint64_t now = Now();
+    readsDoneAt_ = std::max(readsDoneAt_, now) + fits / std::max<uint16_t>(EffectiveReadSpeed(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(readsDoneAt_ - now));
   }
   Reply r;
   r.Transferred = static_cast<uint32_t>(fits);

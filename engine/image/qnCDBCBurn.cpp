@@ -3,9 +3,11 @@
 // jobs: the compilation, and an existing image file.
 
 #include <algorithm>
+#include <memory>
 
 #include "engine/device/qnConst.h"
 #include "engine/image/qnCDBC.h"
+#include "engine/image/SectorOwner.h"
 #include "engine/image/qnCDBCDiscSink.h"
 #include "engine/recording/qnCache.h"
 #include "engine/recording/qnStreamEx.h"
@@ -189,7 +191,27 @@ bool TQNZBurner::BurnImageFile(const std::string& FileName) {
   }
   if (!StartCache(blockSize, FileName, bytes))
     return false;
-  return StartWriter(std::make_unique<TDiscSink>(*this, true, [](uint32_t) { return std::string(); }));
+  // A bad sector of an image burn is named from the image file itself: the
+  // file system it holds, read once the first bad sector needs it.
+  auto owners = std::make_shared<std::unique_ptr<TSectorOwners>>();
+  auto owner = [owners, FileName](uint32_t lba) {
+    if (!*owners) {
+      auto image = std::make_shared<TFileStreamEx>(FileName, fmEngineRead);
+      const TSectorReader read = [image](uint32_t at, uint8_t* sector) {
+        return image->Seek(int64_t{at} * 2048, soFromBeginning) == int64_t{at} * 2048 &&
+               image->Read(sector, 2048) == 2048;
+      };
+      *owners = std::make_unique<TSectorOwners>(read, 0);
+    }
+    return (*owners)->OwnerOf(lba);
+  };
+  return StartWriter(std::make_unique<TDiscSink>(*this, true, [owner](uint32_t lba) {
+    try {
+      return owner(lba);
+    } catch (const std::exception&) {
+      return std::string();  // the image file went away: the sector alone is named
+    }
+  }));
 }
 
 } // namespace qnzb

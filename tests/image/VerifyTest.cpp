@@ -47,9 +47,12 @@ protected:
     plan.Add(*vdrive::FaultPlan::ParseRule(rule, error));
     recorder.SetFaultPlan(plan);
   }
-  std::string Burn() {
+  std::string Burn(const std::string& image = "") {
     Reports.clear();
-    burner.StartBurn();
+    if (image.empty())
+      burner.StartBurn();
+    else
+      burner.BurnImageFile(image);
     for (int turn = 0; turn < 200000 && burner.JobActive(); ++turn)
       TThread::CheckSynchronize(1);
     EXPECT_EQ(Reports.size(), 1u);
@@ -124,6 +127,23 @@ TEST_F(VerifyTest, BadSectorsAreNamedWithWhatTheyHold) {
   EXPECT_NE(Burn().find("(FILE \\a.txt)"), std::string::npos);
   EXPECT_TRUE(Logged(">>> VERIFY: DIFFERENT AT SECTOR " + std::to_string(other) + " (FILE \\a.txt)"));
   EXPECT_TRUE(Logged(">>> VERIFY: DIFFERENT AT SECTOR " + std::to_string(FileSector("b.bin", 2)) + " (FILE \\b.bin)"));
+}
+
+// An image burn names the bad sector's file from the image file.
+TEST_F(VerifyTest, AnImageBurnNamesTheFileFromTheImage) {
+  Compile();
+  const std::string image = tmp.at("image.iso");
+  ASSERT_EQ(burner.BuildImageFile(image, true), 1);
+  const uint32_t data = FileSector("b.bin", 9);
+  Insert("dvd+rw");
+  Fault("write corrupt lba=" + std::to_string(data) + " to=" + std::to_string(data));
+  EXPECT_EQ(Burn(image), "VERIFY FAILED AT SECTOR " + std::to_string(data) + " (FILE \\b.bin)");
+  recorder.SetFaultPlan({});
+  EXPECT_EQ(Burn(image), "");
+  TSha256 sha;
+  const std::string bytes = readFile(image);
+  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_EQ(burner.SessionDigest, sha.FinalHex());
 }
 
 TEST_F(VerifyTest, SkippedByATestWriteOrVerifyOffAndAbortable) {
