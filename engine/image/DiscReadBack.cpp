@@ -1,6 +1,7 @@
 #include "engine/image/DiscReadBack.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <set>
 #include <utility>
@@ -160,6 +161,14 @@ bool FindDiscArea(TSCSIDevice& Device, int Session, TAreaUse Use, TDiscArea& Are
       return false;
     }
     size = static_cast<uint32_t>(std::min<uint64_t>(size, AddressSpace - 1 - start));
+    // A CD track written at once ends in two run-out blocks, which some
+    // drives count in its size and none can read: they hold no data.
+    const uint8_t kind = Device.MediaKind();
+    if (kind == MediaCdR || kind == MediaCdRw || kind == MediaCdRom) {
+      std::array<uint8_t, SectorSize> probe{};
+      for (int runOut = 0; runOut < 2 && size > 0 && !Device.Read10(start + size - 1, 1, probe); ++runOut)
+        --size;
+    }
     Area.Tracks.push_back({start, size});
   }
   // A drive's answers are sorted and disjoint; any that overlap are cut.

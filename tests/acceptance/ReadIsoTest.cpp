@@ -206,5 +206,24 @@ TEST_F(ReadIso, AReadErrorNamesTheSectorAndLeavesNoImage) {
       << v.Describe();
 }
 
+// Run-out blocks that the drive counts in a CD track but can't read end the
+// track's data; they are no read error.
+TEST_F(ReadIso, UnreadableRunOutBlocksEndTheTrack) {
+  ASSERT_NO_FATAL_FAILURE(BurnSessions({{{"alpha.bin", PositionPattern(100 * 1024, 1)}}}));
+  const std::string whole = sandbox.dir().at("whole.iso");
+  ASSERT_EQ(sandbox.OnDrive({"read-iso", whole}).exitCode, 0);
+  const auto end = static_cast<uint32_t>(FileSize(whole) / SectorSize);
+  ASSERT_EQ(sandbox.Cli({"vdrive", "fault", "add",
+                         "read medium-error lba=" + std::to_string(end - 2) + " to=" + std::to_string(end - 1) +
+                             " times=forever"})
+                .exitCode,
+            0);
+  const std::string cut = sandbox.dir().at("cut.iso");
+  const RunResult r = sandbox.OnDrive({"read-iso", cut});
+  ASSERT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(FileSize(cut), FileSize(whole) - 2 * SectorSize);
+  EXPECT_EQ(ReadRange(cut, 0, FileSize(cut)), ReadRange(whole, 0, FileSize(cut)));
+}
+
 } // namespace
 } // namespace qnzb::acceptance
