@@ -5,7 +5,8 @@
 // read-ahead cache, writing thread, WRITE (10) with the buffer polls. Reported
 // per run: the rate from the first block to the end of data against the set
 // speed, the underruns, and the lowest drive buffer fill the burn's own polls
-// saw once the buffer had filled.
+// saw once the buffer had filled; then the verify's read-back rate against
+// the recorder's read speed.
 //
 //   build/bench/bench_burn_realtime [cd:many] [dvd:many] [dvd:big] [cd:big] ...
 //
@@ -57,6 +58,8 @@ struct TResult {
   int32_t LowestFill = -1;
   double LongestGapMs = 0;    // between the end of one WRITE and the start of the next
   double LongestWriteMs = 0;  // a WRITE inside the recorder
+  double VerifySeconds = 0;   // the read-back pass, from its start to the job's end
+  uint64_t VerifyBytes = 0;
   std::string Error;
 };
 
@@ -104,9 +107,15 @@ TResult Burn(const std::string& medium, const fs::path& tree) {
   platform::AttachSimulatedDrive('V', drive);
   {
     TQNZBurner burner(nullptr);
-    burner.OnDebugMessage = [](TObject*, const std::string& line, uint8_t type) {
+    Clock::time_point verifyStart{};
+    burner.OnDebugMessage = [&](TObject*, const std::string& line, uint8_t type) {
       if (type == 4)
         std::fprintf(stderr, "%s\n", line.c_str());
+      unsigned long long verified = 0;
+      if (std::sscanf(line.c_str(), ">>> VERIFYING %llu SECTORS", &verified) == 1) {
+        verifyStart = Clock::now();
+        result.VerifyBytes = verified * 2048;
+      }
     };
     if (!burner.InitializeTransport(true, "") || burner.DeviceList.empty()) {
       result.Error = "no drive";
@@ -121,6 +130,8 @@ TResult Burn(const std::string& medium, const fs::path& tree) {
       Clock::time_point firstBlock{}, endOfData{};
       burner.OnFinalizingTrack = [&](TObject*) { endOfData = Clock::now(); };
       burner.OnWriteDone = [&](TObject*, const std::string& text) {
+        if (verifyStart != Clock::time_point{})
+          result.VerifySeconds = std::chrono::duration<double>(Clock::now() - verifyStart).count();
         result.Error = text;
         ended = true;
       };
@@ -155,8 +166,8 @@ int main(int argc, char** argv) {
     runs = {"cd:many", "dvd:many", "dvd:big", "cd:big"};
   const fs::path base = BenchDir();
   std::printf("| Medium | Tree | Set speed KB/s | Achieved KB/s | Achieved / set | Underruns | Lowest buffer fill | "
-              "Longest pause between WRITEs | Longest WRITE in the recorder |\n");
-  std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
+              "Longest pause between WRITEs | Longest WRITE in the recorder | Verify KB/s | Verify / read speed |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   int status = 0;
   for (const std::string& run : runs) {
     const std::string medium = run.substr(0, run.find(':'));
@@ -174,10 +185,12 @@ int main(int argc, char** argv) {
       continue;
     }
     const double achieved = r.Bytes / r.Seconds / 1000.0;
-    std::printf("| %s | %s | %u | %.0f | %.3f | %u | %s | %.0f ms | %.0f ms |\n", medium == "cd" ? "CD-R 40x" : "DVD+R 16x",
-                tree.c_str(), speed, achieved, achieved / speed, r.Underruns,
+    // The recorder reads at its top speed, the same number as its top write speed.
+    const double verify = r.VerifySeconds > 0 ? r.VerifyBytes / r.VerifySeconds / 1000.0 : 0;
+    std::printf("| %s | %s | %u | %.0f | %.3f | %u | %s | %.0f ms | %.0f ms | %.0f | %.3f |\n",
+                medium == "cd" ? "CD-R 40x" : "DVD+R 16x", tree.c_str(), speed, achieved, achieved / speed, r.Underruns,
                 r.LowestFill < 0 ? "never full" : (std::to_string(r.LowestFill) + "%").c_str(), r.LongestGapMs,
-                r.LongestWriteMs);
+                r.LongestWriteMs, verify, verify / speed);
     std::fflush(stdout);
   }
   return status;
