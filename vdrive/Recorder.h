@@ -157,8 +157,9 @@ private:
   // every second, whichever comes first.
   uint32_t unsavedBlocks_ = 0;
   uint64_t lastSave_ = 0;
-  // Real-time mode: when the head is done with the reads sent so far.
-  uint64_t readsDoneAt_ = 0;
+  // Real-time mode: when the head is done with the reads sent so far (µs).
+  uint64_t readsDoneAtUs_ = 0;
+  uint32_t nextReadLba_ = UINT32_MAX;  // where the streamed reads go on
   std::unique_ptr<FolderLock> trayLock_;
   BackgroundActivity activity_;
   WriteBuffer buffer_;

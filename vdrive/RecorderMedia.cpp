@@ -50,10 +50,20 @@ Reply Recorder::Read10(const Command& c) {
   }
   if (state_.Config.Time.RealTime) {
     // The data comes off the disc at the read speed (KB/s: bytes per ms);
-    // the command returns when it has.
-    const uint64_t now = Now();
-    readsDoneAt_ = std::max(readsDoneAt_, now) + fits / std::max<uint16_t>(EffectiveReadSpeed(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(readsDoneAt_ - now));
+    // the command returns when it has. Reads that follow each other are
+    // streamed: the drive reads ahead into its buffer while the host is busy,
+    // at most a buffer's worth; any other read starts the stream anew.
+    const uint64_t nowUs = Now() * 1000;
+    const uint64_t speed = std::max<uint16_t>(EffectiveReadSpeed(), 1);
+    const uint64_t aheadUs = uint64_t{state_.Config.Drive.BufferKb} * 1024 * 1000 / speed;
+    if (lba != nextReadLba_)
+      readsDoneAtUs_ = nowUs;
+    else if (readsDoneAtUs_ + aheadUs < nowUs)
+      readsDoneAtUs_ = nowUs - aheadUs;
+    readsDoneAtUs_ += fits * 1000 / speed;
+    nextReadLba_ = lba + count;
+    if (readsDoneAtUs_ > nowUs)
+      std::this_thread::sleep_for(std::chrono::microseconds(readsDoneAtUs_ - nowUs));
   }
   Reply r;
   r.Transferred = static_cast<uint32_t>(fits);

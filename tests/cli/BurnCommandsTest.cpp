@@ -253,6 +253,22 @@ TEST_F(BurnCommands, TheCommandLineOverridesTheSettingsFile) {
     EXPECT_EQ(info.find("Sessions : 1") != std::string::npos, !row.testWrite) << info;
     EXPECT_EQ(info.find("Disc Closed") != std::string::npos, row.closed) << info;
   }
+  const struct {
+    const char* ini;
+    std::vector<std::string> options;
+    bool verified;
+  } verifies[] = {{"", {}, true}, {"Verify=0\n", {}, false}, {"Verify=0\n", {"--verify"}, true}, {"", {"--no-verify"}, false}};
+  for (const auto& row : verifies) {
+    SCOPED_TRACE(row.ini + ::testing::PrintToString(row.options));
+    Blank();
+    Ini(row.ini);
+    std::vector<std::string> args = {"burn-iso", image};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    const TCliRun run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ((run.out + run.err).find(">>> VERIFY PASSED") != std::string::npos, row.verified) << run.out << run.err;
+  }
+  EXPECT_EQ(Run({"burn-iso", "--verify", "--no-verify", image}).status, cli::ExitUsage);
   EXPECT_EQ(Run({"burn-iso", "--test-write", "--no-test-write", image}).status, cli::ExitUsage);
   EXPECT_EQ(Run({"burn-iso", "--close-disc", "--no-close-disc", image}).status, cli::ExitUsage);
 }
