@@ -8,6 +8,7 @@
 //
 // Threading: one object is used by one thread at a time.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,8 +30,9 @@ public:
 
 private:
   friend std::unique_ptr<TDriveLock> LockDrive(const std::string&, bool, std::string&);
-  TDriveLock(int descriptor, bool exclusive) : fd_(descriptor), exclusive_(exclusive) {}
-  int fd_;
+  // The lock file: a descriptor on POSIX, a handle on Windows.
+  TDriveLock(intptr_t file, bool exclusive) : fd_(file), exclusive_(exclusive) {}
+  intptr_t fd_;
   bool exclusive_;
 };
 

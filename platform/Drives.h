@@ -16,18 +16,20 @@
 
 namespace qnzb::platform {
 
-// GetDriveType results, with the Windows values.
-inline constexpr uint32_t DRIVE_UNKNOWN = 0;
-inline constexpr uint32_t DRIVE_NO_ROOT_DIR = 1;
-inline constexpr uint32_t DRIVE_REMOVABLE = 2;
-inline constexpr uint32_t DRIVE_FIXED = 3;
-inline constexpr uint32_t DRIVE_REMOTE = 4;
-inline constexpr uint32_t DRIVE_CDROM = 5;
-inline constexpr uint32_t DRIVE_RAMDISK = 6;
+// What DriveTypeOf tells of a drive letter, with the values GetDriveTypeA gives.
+enum class TDriveType : uint32_t {
+  Unknown = 0,
+  NoRootDir = 1,
+  Removable = 2,
+  Fixed = 3,
+  Remote = 4,
+  CdRom = 5,
+  RamDisk = 6,
+};
 
 // The type of the drive of a root path "X:\" (also "X:" or "X", any case);
-// DRIVE_NO_ROOT_DIR for a letter without a drive or a path naming no letter.
-[[nodiscard]] uint32_t GetDriveType(const std::string& rootPath);
+// TDriveType::NoRootDir for a letter without a drive or a path naming no letter.
+[[nodiscard]] TDriveType DriveTypeOf(const std::string& rootPath);
 // The device path of a letter ("/" for C, "/dev/sr0" for D, ...); empty when
 // the letter has none. Simulated letters have none.
 [[nodiscard]] std::string DriveDevicePath(char letter);

@@ -16,12 +16,12 @@ using TLibraryHandle = void*;
 using TProcAddress = void (*)();
 
 // The loaded library, or nullptr (LastLibraryError says why).
-[[nodiscard]] TLibraryHandle LoadLibrary(const std::string& name);
+[[nodiscard]] TLibraryHandle LoadDynamicLibrary(const std::string& name);
 // The export `name`, or nullptr when the library has none of that name.
 [[nodiscard]] TProcAddress GetProcAddress(TLibraryHandle library, const char* name);
 // True when the library was freed; false for nullptr or a loader error.
 bool FreeLibrary(TLibraryHandle library);
-// The path LoadLibrary hands to the loader for `name` (".\" resolved).
+// The path LoadDynamicLibrary hands to the loader for `name` (".\" resolved).
 [[nodiscard]] std::string LibraryLoadPath(const std::string& name);
 // The loader's text for the last failure of this thread; empty when none.
 [[nodiscard]] std::string LastLibraryError();

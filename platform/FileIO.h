@@ -68,7 +68,7 @@ void AdviseSequential(TFileHandle handle);
 [[nodiscard]] bool FileExists(const std::string& path);       // a file, not a folder
 [[nodiscard]] bool DirectoryExists(const std::string& path);
 // Attribute bits (FileFind.h) of a file or folder; -1 when it doesn't exist.
-[[nodiscard]] int32_t GetFileAttributes(const std::string& path);
+[[nodiscard]] int32_t FileAttributesOf(const std::string& path);
 // Applies the read-only and archive bits (others are not kept by this OS).
 // Read-only removes every write permission; not read-only gives the owner
 // write permission when nobody had it. Clearing the archive bit records the
@@ -76,12 +76,12 @@ void AdviseSequential(TFileHandle handle);
 // that time sets the bit again); setting it forgets the record. Folders carry
 // no archive bit. False (with a log line) when it can't be done, for example
 // clearing the archive bit where the file system keeps no extended attributes.
-[[nodiscard]] bool SetFileAttributes(const std::string& path, int32_t attributes);
+[[nodiscard]] bool ApplyFileAttributes(const std::string& path, int32_t attributes);
 // Sets the last-write time (Unix seconds and nanoseconds 0..999999999); the
 // access time stays.
 [[nodiscard]] bool SetFileWriteTime(const std::string& path, int64_t seconds, int32_t nanoseconds);
 // Creates a folder and its missing parents.
 [[nodiscard]] bool ForceDirectories(const std::string& path);
-[[nodiscard]] bool DeleteFile(const std::string& path);
+[[nodiscard]] bool RemoveFile(const std::string& path);
 
 } // namespace qnzb::platform

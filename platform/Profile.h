@@ -65,6 +65,8 @@ inline constexpr int64_t ProfileMaxBytes = 16 * 1024 * 1024;
 // else $XDG_CONFIG_HOME/QNZB.ini when that variable holds an absolute path,
 // else ~/.config/QNZB.ini. Empty when no home folder is known either (then
 // there is no settings file: reads give defaults, writes fail).
+// On Windows: $QNZB_INI, else %APPDATA%\QNZB.ini; while that file does not
+// exist, reads of it come from QNZB.ini in the Windows folder.
 [[nodiscard]] std::string SettingsFilePath();
 
 } // namespace qnzb::platform

@@ -20,9 +20,9 @@
 namespace qnzb::platform {
 
 // SCSI_PASS_THROUGH_DIRECT.DataIn
-inline constexpr uint8_t SCSI_IOCTL_DATA_OUT = 0;
-inline constexpr uint8_t SCSI_IOCTL_DATA_IN = 1;
-inline constexpr uint8_t SCSI_IOCTL_DATA_UNSPECIFIED = 2;
+inline constexpr uint8_t SptDataOut = 0;
+inline constexpr uint8_t SptDataIn = 1;
+inline constexpr uint8_t SptDataUnspecified = 2;
 
 // The Windows layout, natural alignment: 44 bytes on a 32-bit build. The data
 // pointer widens on 64-bit builds (56 bytes, as on x64 Windows).

@@ -9,6 +9,9 @@ packages=(
   qt6-base-dev
   attr
   xorriso genisoimage libarchive-tools p7zip-full qemu-system-x86
+  # The Windows cross build (make windows): MinGW-w64 with the posix thread
+  # model, which std::thread and std::mutex need.
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
 )
 
 missing=()

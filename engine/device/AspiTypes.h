@@ -123,9 +123,9 @@ struct SRB_ExecSCSICmd {
   uint8_t SRB_CDBLen;
   uint8_t SRB_HaStat;
   uint8_t SRB_TargStat;
-  // With SRB_EVENT_NOTIFY: the completion event. On POSIX systems the event is
-  // an eventfd whose descriptor is stored here (EventToPostProc); the manager
-  // signals completion by writing a 64-bit 1 to it.
+  // With SRB_EVENT_NOTIFY: the completion event (EventToPostProc). On POSIX
+  // systems an eventfd descriptor, which the manager signals by writing a
+  // 64-bit 1 to it; on Windows an event object, which it sets.
   void* SRB_PostProc;
   uint8_t SRB_Rsvd2[20];
   uint8_t CDBByte[16];
@@ -167,13 +167,9 @@ static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 40 + 2 * sizeof(void*));
 static_assert(sizeof(SRB_ExecSCSICmd) == 89 + 2 * sizeof(void*));  // 97 on 32-bit
 static_assert(sizeof(SRB_Abort) == 8 + sizeof(void*));
 
-// The event descriptor carried in SRB_PostProc and back.
-[[nodiscard]] inline void* EventToPostProc(int descriptor) {
-  return reinterpret_cast<void*>(static_cast<intptr_t>(descriptor));
-}
-[[nodiscard]] inline int PostProcToEvent(void* postProc) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(postProc));
-}
+// The event handle (platform/Event.h) carried in SRB_PostProc and back.
+[[nodiscard]] inline void* EventToPostProc(intptr_t event) { return reinterpret_cast<void*>(event); }
+[[nodiscard]] inline intptr_t PostProcToEvent(void* postProc) { return reinterpret_cast<intptr_t>(postProc); }
 
 // The manager library's file name (on every platform) and its two exports.
 inline constexpr const char* AspiManagerFileName = "WNASPI32.DLL";

@@ -19,11 +19,11 @@ platform::TLibraryHandle& Library() {
 bool LoadAspiDll(const std::string& DllPath) {
   platform::TLibraryHandle library = nullptr;
   if (!DllPath.empty())
-    library = platform::LoadLibrary(DllPath);
+    library = platform::LoadDynamicLibrary(DllPath);
   if (!library)
-    library = platform::LoadLibrary(std::string(".\\") + AspiManagerFileName);
+    library = platform::LoadDynamicLibrary(std::string(".\\") + AspiManagerFileName);
   if (!library)
-    library = platform::LoadLibrary(AspiManagerFileName);
+    library = platform::LoadDynamicLibrary(AspiManagerFileName);
   if (!library)
     return false;
 

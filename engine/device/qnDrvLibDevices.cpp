@@ -169,7 +169,7 @@ bool SameIdentity(platform::TDriveHandle handle, const std::array<uint8_t, 128>&
   spt.Length = sizeof spt;
   spt.CdbLength = 6;
   spt.SenseInfoLength = sizeof buffer.SenseBuf;
-  spt.DataIn = platform::SCSI_IOCTL_DATA_IN;
+  spt.DataIn = platform::SptDataIn;
   spt.DataTransferLength = static_cast<uint32_t>(data.size());
   spt.TimeOutValue = 10;
   spt.DataBuffer = data.data();
@@ -222,7 +222,7 @@ char TSCSIDevice::DriveLetter() {
     return '\0';
   const char letter = static_cast<char>('A' + info.SRB_Int13HDriveInfo);
   const char root[] = {letter, ':', '\\', '\0'};
-  return platform::GetDriveType(root) == platform::DRIVE_NO_ROOT_DIR ? letter : '\0';
+  return platform::DriveTypeOf(root) == platform::TDriveType::NoRootDir ? letter : '\0';
 }
 
 void TSCSIDevice::LoadDeviceIdentity() {

@@ -282,7 +282,7 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int32_t TimeoutMs)
 
   platform::TEventHandle event = platform::InvalidEvent;
   if (Request.SRB_Flags & SRB_EVENT_NOTIFY) {
-    event = platform::CreateEvent();
+    event = platform::NewEvent();
     platform::ResetEvent(event);
     Request.SRB_PostProc = EventToPostProc(event);
   } else {

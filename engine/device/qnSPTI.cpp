@@ -161,7 +161,7 @@ void Probe(TSptiState& state, uint8_t number) {
   const uint8_t cdb[6] = {0x12, 0x00, 0x00, 0x00, ScanInquiryLength, 0x00};
   SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER buffer;
   state.scanBuffer.fill(0);
-  FillPassThrough(buffer, cdb, sizeof cdb, 24, platform::SCSI_IOCTL_DATA_IN, ScanInquiryLength,
+  FillPassThrough(buffer, cdb, sizeof cdb, 24, platform::SptDataIn, ScanInquiryLength,
                   state.scanBuffer.data(), SptiTimeoutSeconds);
   if (!platform::ScsiPassThroughDirect(handle, &buffer, sizeof buffer)) {
     Skip(state, number, platform::LastDriveError().Text);
@@ -251,11 +251,11 @@ uint32_t Execute(TSptiState& state, SRB_ExecSCSICmd& srb, uint32_t seconds, TExe
     handle = drive->Handle;
   }
 
-  uint8_t dataIn = platform::SCSI_IOCTL_DATA_UNSPECIFIED;
+  uint8_t dataIn = platform::SptDataUnspecified;
   if (srb.SRB_Flags & SRB_DIR_IN)
-    dataIn = platform::SCSI_IOCTL_DATA_IN;
+    dataIn = platform::SptDataIn;
   else if (srb.SRB_Flags & SRB_DIR_OUT)
-    dataIn = platform::SCSI_IOCTL_DATA_OUT;
+    dataIn = platform::SptDataOut;
   SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER buffer;
   FillPassThrough(buffer, srb.CDBByte, srb.SRB_CDBLen, srb.SRB_SenseLen, dataIn, srb.SRB_BufLen,
                   srb.SRB_BufPointer, seconds);
@@ -382,7 +382,7 @@ int ScanDrives() {
     entry.Handle = platform::InvalidDriveHandle;
     // Number 26 is one past Z: no letter, never a drive.
     const char root[] = {static_cast<char>('A' + number), ':', '\\', '\0'};
-    if (number > 25 || platform::GetDriveType(root) != platform::DRIVE_CDROM) {
+    if (number > 25 || platform::DriveTypeOf(root) != platform::TDriveType::CdRom) {
       entry.Target = 120;
       continue;
     }

@@ -497,7 +497,7 @@ int64_t TQNZBurner::FolderSize(const std::string& Path) const {
 bool TQNZBurner::ClearArchiveBits() {
   for (const TFEntry* entry : Layout.FileTable) {
     if (!entry->IsDirectory() && (entry->Attr & platform::faArchive) && entry->ArchiveOnly)
-      (void)platform::SetFileAttributes(entry->SourcePath, entry->Attr - platform::faArchive);
+      (void)platform::ApplyFileAttributes(entry->SourcePath, entry->Attr - platform::faArchive);
   }
   return true;
 }

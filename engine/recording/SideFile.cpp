@@ -33,7 +33,7 @@ TSideFile::TSideFile(const std::string& target) : target_(target) {
 TSideFile::~TSideFile() {
   Close();
   if (!committed_ && !name_.empty())
-    (void)platform::DeleteFile(name_);
+    (void)platform::RemoveFile(name_);
 }
 
 void TSideFile::Close() {

@@ -38,12 +38,12 @@ bool SetLock(int fd, bool exclusive) {
 
 } // namespace
 
-TDriveLock::~TDriveLock() { ::close(fd_); }
+TDriveLock::~TDriveLock() { ::close(static_cast<int>(fd_)); }
 
 bool TDriveLock::Change(bool exclusive) {
   if (exclusive == exclusive_)
     return true;
-  if (!SetLock(fd_, exclusive))
+  if (!SetLock(static_cast<int>(fd_), exclusive))
     return false;
   exclusive_ = exclusive;
   return true;

@@ -244,19 +244,19 @@ std::string DriveDevicePath(char letter) {
   return index == 2 ? std::string("/") : std::string();
 }
 
-uint32_t GetDriveType(const std::string& rootPath) {
+TDriveType DriveTypeOf(const std::string& rootPath) {
   if (rootPath.empty() || (rootPath.size() > 1 && rootPath[1] != ':'))
-    return DRIVE_NO_ROOT_DIR;
+    return TDriveType::NoRootDir;
   const int index = LetterIndex(rootPath[0]);
   if (index < 0)
-    return DRIVE_NO_ROOT_DIR;
+    return TDriveType::NoRootDir;
   if (posix::SimulatedDriveOf(rootPath[0]))
-    return DRIVE_CDROM;
+    return TDriveType::CdRom;
   const TDriveMap map = OpticalMap();
   const std::string& path = map[static_cast<size_t>(index)];
   if (!path.empty())
-    return PathExists(path) ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
-  return index == 2 ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+    return PathExists(path) ? TDriveType::CdRom : TDriveType::NoRootDir;
+  return index == 2 ? TDriveType::Fixed : TDriveType::NoRootDir;
 }
 
 TDriveHandle OpenDrive(char letter) {

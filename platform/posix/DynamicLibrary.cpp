@@ -31,7 +31,7 @@ std::string LibraryLoadPath(const std::string& name) {
   return name;
 }
 
-TLibraryHandle LoadLibrary(const std::string& name) {
+TLibraryHandle LoadDynamicLibrary(const std::string& name) {
   lastError.clear();
   if (name.empty()) {
     lastError = "no library name";

@@ -2,6 +2,7 @@
 
 #include "platform/Event.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -11,7 +12,11 @@
 
 namespace qnzb::platform {
 
-TEventHandle CreateEvent() {
+namespace {
+int Descriptor(TEventHandle event) { return static_cast<int>(event); }
+} // namespace
+
+TEventHandle NewEvent() {
   const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   return fd < 0 ? InvalidEvent : fd;
 }
@@ -20,7 +25,7 @@ bool SetEvent(TEventHandle event) {
   const uint64_t one = 1;
   ssize_t n;
   do {
-    n = ::write(event, &one, sizeof one);
+    n = ::write(Descriptor(event), &one, sizeof one);
   } while (n < 0 && errno == EINTR);
   return n == sizeof one;
 }
@@ -32,7 +37,7 @@ bool ResetEvent(TEventHandle event) {
   uint64_t value = 0;
   ssize_t n;
   do {
-    n = ::read(event, &value, sizeof value);
+    n = ::read(Descriptor(event), &value, sizeof value);
   } while (n < 0 && errno == EINTR);
   return n == sizeof value || (n < 0 && errno == EAGAIN);
 }
@@ -48,7 +53,7 @@ TWaitResult WaitForEvent(TEventHandle event, uint32_t timeoutMs) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       wait = left > 0 ? static_cast<int>(left < 0x7FFFFFFF ? left : 0x7FFFFFFF) : 0;
     }
-    pollfd fd{event, POLLIN, 0};
+    pollfd fd{Descriptor(event), POLLIN, 0};
     const int rc = ::poll(&fd, 1, wait);
     if (rc > 0)
       return fd.revents & POLLIN ? TWaitResult::Signalled : TWaitResult::Failed;
@@ -64,7 +69,18 @@ TWaitResult WaitForEvent(TEventHandle event, uint32_t timeoutMs) {
 
 void CloseEvent(TEventHandle event) {
   if (event >= 0)
-    ::close(event);
+    ::close(Descriptor(event));
+}
+
+TEventHandle DuplicateEvent(TEventHandle event, bool& badHandle) {
+  // dup() rather than fcntl(F_DUPFD_CLOEXEC): race detectors follow dup,
+  // and a waiter's wake-up through the copy must stay visible to them.
+  const int copy = event < 0 || event > INT32_MAX ? -1 : ::dup(Descriptor(event));
+  badHandle = copy < 0 && (event < 0 || event > INT32_MAX || errno == EBADF);
+  if (copy < 0)
+    return InvalidEvent;
+  (void)::fcntl(copy, F_SETFD, FD_CLOEXEC);
+  return copy;
 }
 
 } // namespace qnzb::platform

@@ -1,6 +1,6 @@
 #pragma once
 // Internal to the posix platform layer: the Windows attribute bits of a file
-// or folder, shared by the listing and GetFileAttributes.
+// or folder, shared by the listing and FileAttributesOf.
 //
 // The archive bit (20h) of a file is set unless the extended attribute
 // "user.qnzb.archived" holds the file's current modification time, written as

@@ -16,7 +16,7 @@
 
 #include "platform/System.h"
 #include "platform/posix/FileAttributes.h"
-#include "platform/posix/ShortNames.h"
+#include "platform/common/ShortNames.h"
 
 namespace qnzb::platform {
 namespace {
@@ -197,14 +197,14 @@ std::vector<TListing> List(std::string_view pattern, int32_t attrMask, std::vect
       pos += de->d_reclen;
       const std::string_view name(de->d_name);
       if (name == "." || name == "..") {
-        (name.size() == 1 ? dotMatches : dotDotMatches) = posix::MaskMatches(mask, name);
+        (name.size() == 1 ? dotMatches : dotDotMatches) = common::MaskMatches(mask, name);
         continue;
       }
       TEntry& e = entries.emplace_back();
       e.offset = static_cast<uint32_t>(names.size());
       e.length = static_cast<uint32_t>(name.size());
       e.type = de->d_type;
-      e.matches = posix::MaskMatches(mask, name);
+      e.matches = common::MaskMatches(mask, name);
       matchCount += e.matches ? 1 : 0;
       names.append(name);
       names.push_back('\0');
@@ -219,7 +219,7 @@ std::vector<TListing> List(std::string_view pattern, int32_t attrMask, std::vect
 
   const auto nameOf = [&names](const TEntry& e) { return std::string_view(names.data() + e.offset, e.length); };
   std::sort(entries.begin(), entries.end(),
-            [&](const TEntry& a, const TEntry& b) { return posix::ListingLess(nameOf(a), nameOf(b)); });
+            [&](const TEntry& a, const TEntry& b) { return common::ListingLess(nameOf(a), nameOf(b)); });
 
   // An alias depends on every name sorted before it and on all valid short
   // names, so numbering runs over the whole folder up to the last item that
@@ -230,7 +230,7 @@ std::vector<TListing> List(std::string_view pattern, int32_t attrMask, std::vect
     if (entries[i].matches && !entries[i].validShort)
       aliasEnd = i + 1;
   }
-  posix::TShortNameTable aliases(aliasEnd > 0 ? entries.size() : 0);
+  common::TShortNameTable aliases(aliasEnd > 0 ? entries.size() : 0);
   if (aliasEnd > 0) {
     for (const TEntry& e : entries)
       if (e.validShort)

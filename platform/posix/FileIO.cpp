@@ -272,14 +272,14 @@ bool DirectoryExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int32_t GetFileAttributes(const std::string& path) {
+int32_t FileAttributesOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
     return -1;
   return posix::AttributesOf(st, posix::LastComponent(path), path.c_str());
 }
 
-bool SetFileAttributes(const std::string& path, int32_t attributes) {
+bool ApplyFileAttributes(const std::string& path, int32_t attributes) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     LogFailure("cannot set attributes of", path);
@@ -331,7 +331,7 @@ bool ForceDirectories(const std::string& path) {
   return DirectoryExists(path);
 }
 
-bool DeleteFile(const std::string& path) {
+bool RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 

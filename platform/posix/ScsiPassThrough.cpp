@@ -199,10 +199,10 @@ bool Check(void* buffer, uint32_t length, TChecked& out) {
     return false;
   if (spt->DataTransferLength > 0 && !spt->DataBuffer)
     return false;
-  if (spt->DataIn > SCSI_IOCTL_DATA_UNSPECIFIED)
+  if (spt->DataIn > SptDataUnspecified)
     return false;
   // Data with no direction is not something SG_IO can carry.
-  if (spt->DataIn == SCSI_IOCTL_DATA_UNSPECIFIED && spt->DataTransferLength > 0)
+  if (spt->DataIn == SptDataUnspecified && spt->DataTransferLength > 0)
     return false;
   uint8_t* sense = nullptr;
   uint8_t capacity = 0;
@@ -222,7 +222,7 @@ bool RunSimulated(SimulatedDevice& device, const TChecked& c) {
   SCSI_PASS_THROUGH_DIRECT& spt = *c.Spt;
   ScsiDirection direction = ScsiDirection::None;
   if (spt.DataTransferLength > 0)
-    direction = spt.DataIn == SCSI_IOCTL_DATA_IN ? ScsiDirection::In : ScsiDirection::Out;
+    direction = spt.DataIn == SptDataIn ? ScsiDirection::In : ScsiDirection::Out;
   uint8_t sense[255] = {};
   const ScsiOutcome outcome =
       device.Execute(std::span<const uint8_t>(spt.Cdb, spt.CdbLength),
@@ -243,7 +243,7 @@ bool RunSgIo(const posix::TOpenDrive& drive, const TChecked& c) {
   TSgIoRequest request;
   request.Node = drive.Path;
   if (spt.DataTransferLength > 0)
-    request.Direction = spt.DataIn == SCSI_IOCTL_DATA_IN ? TSgIoRequest::TDirection::FromDevice
+    request.Direction = spt.DataIn == SptDataIn ? TSgIoRequest::TDirection::FromDevice
                                                          : TSgIoRequest::TDirection::ToDevice;
   request.Cdb = spt.Cdb;
   request.CdbLength = spt.CdbLength;

@@ -128,7 +128,7 @@ TEST_F(CompilationTest, RowsAreJudgedWhenFilled) {
 TEST_F(CompilationTest, ArchiveOnlyFiltersFolderRowsNotFileRows) {
   tmp.write("src/marked.txt", "m");
   const std::string archived = tmp.write("src/archived.txt", "a");
-  if (!platform::SetFileAttributes(archived, 0))
+  if (!platform::ApplyFileAttributes(archived, 0))
     GTEST_SKIP() << "no extended attributes on the scratch file system";
   const TCompilation rows = {FolderRow(tmp.at("src")), FileRow(archived)};
   ASSERT_TRUE(FillCompilation(burner, rows, TSavePath::Checked, true));

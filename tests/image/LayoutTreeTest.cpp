@@ -313,14 +313,14 @@ TEST_F(LayoutTest, FilesOfFourGibibytesAreRefusedAndTheRestIsAdded) {
 TEST_F(LayoutTest, ArchiveOnlyAddsMarkedFilesAndClearsTheirBits) {
   const std::string a = tmp.write("src/a.txt", "a");
   const std::string b = tmp.write("src/b.txt", "b");
-  if (!platform::SetFileAttributes(b, 0))
+  if (!platform::ApplyFileAttributes(b, 0))
     GTEST_SKIP() << "no extended attributes on the scratch file system";
-  ASSERT_EQ(platform::GetFileAttributes(b) & 0x20, 0);
+  ASSERT_EQ(platform::FileAttributesOf(b) & 0x20, 0);
   burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, true);
   EXPECT_EQ(Names(burner.RootDir()), std::vector<std::string>{"a.txt"});
   EXPECT_TRUE(burner.FindEntry(burner.RootDir(), "a.txt")->ArchiveOnly);
   EXPECT_TRUE(burner.ClearArchiveBits());
-  EXPECT_EQ(platform::GetFileAttributes(a) & 0x20, 0);
+  EXPECT_EQ(platform::FileAttributesOf(a) & 0x20, 0);
 }
 
 TEST_F(LayoutTest, FolderSizeCountsEveryFileBelow) {

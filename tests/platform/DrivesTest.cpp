@@ -36,18 +36,18 @@ TEST_F(Drives, QnzbDrivesNamesTheOpticalLetters) {
   const test::TScopedEnv drives("QNZB_DRIVES", "e=" + device + ",F=/nonexistent/sr0,,7=/x,G");
   const struct {
     const char* root;
-    uint32_t type;
+    TDriveType type;
   } rows[] = {
-      {"C:\\", DRIVE_FIXED},        // the root file system stays
-      {"D:\\", DRIVE_NO_ROOT_DIR},  // the override replaces /dev/sr* entirely
-      {"E:\\", DRIVE_CDROM},        {"e:", DRIVE_CDROM}, {"E", DRIVE_CDROM},
-      {"F:\\", DRIVE_NO_ROOT_DIR},  // named, but the path is missing
-      {"G:\\", DRIVE_NO_ROOT_DIR},  // malformed item
-      {"Z:\\", DRIVE_NO_ROOT_DIR},  {"", DRIVE_NO_ROOT_DIR},
-      {"7:\\", DRIVE_NO_ROOT_DIR},  {"EE:\\", DRIVE_NO_ROOT_DIR},
+      {"C:\\", TDriveType::Fixed},        // the root file system stays
+      {"D:\\", TDriveType::NoRootDir},  // the override replaces /dev/sr* entirely
+      {"E:\\", TDriveType::CdRom},        {"e:", TDriveType::CdRom}, {"E", TDriveType::CdRom},
+      {"F:\\", TDriveType::NoRootDir},  // named, but the path is missing
+      {"G:\\", TDriveType::NoRootDir},  // malformed item
+      {"Z:\\", TDriveType::NoRootDir},  {"", TDriveType::NoRootDir},
+      {"7:\\", TDriveType::NoRootDir},  {"EE:\\", TDriveType::NoRootDir},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(GetDriveType(row.root), row.type) << row.root;
+    EXPECT_EQ(DriveTypeOf(row.root), row.type) << row.root;
   EXPECT_EQ(DriveDevicePath('E'), device);
   EXPECT_EQ(DriveDevicePath('c'), "/");
   EXPECT_TRUE(log.mentions("\"7=/x\""));
@@ -58,7 +58,7 @@ TEST_F(Drives, EmptyOverrideLeavesOnlyTheRoot) {
   const test::TScopedEnv drives("QNZB_DRIVES", "");
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const std::string root = std::string(1, letter) + ":\\";
-    EXPECT_EQ(GetDriveType(root), letter == 'C' ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR) << root;
+    EXPECT_EQ(DriveTypeOf(root), letter == 'C' ? TDriveType::Fixed : TDriveType::NoRootDir) << root;
   }
 }
 
@@ -68,10 +68,10 @@ TEST_F(Drives, SimulatedLetterIsACdDriveWhateverTheMap) {
   EXPECT_FALSE(AttachSimulatedDrive('1', Simulated(&device)));
   EXPECT_FALSE(AttachSimulatedDrive('H', Simulated(nullptr)));
   ASSERT_TRUE(AttachSimulatedDrive('h', Simulated(&device)));
-  EXPECT_EQ(GetDriveType("H:\\"), DRIVE_CDROM);
+  EXPECT_EQ(DriveTypeOf("H:\\"), TDriveType::CdRom);
   EXPECT_EQ(DriveDevicePath('H'), "");
   DetachSimulatedDrive('H');
-  EXPECT_EQ(GetDriveType("H:\\"), DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(DriveTypeOf("H:\\"), TDriveType::NoRootDir);
 }
 
 TEST_F(Drives, HandlesOpenAndCloseOnce) {

@@ -18,7 +18,7 @@ TEST(DynamicLibrary, DotBackslashMeansTheProgramFolder) {
 }
 
 TEST(DynamicLibrary, ExportsOfALibraryOnTheSearchPath) {
-  const TLibraryHandle library = LoadLibrary("libm.so.6");
+  const TLibraryHandle library = LoadDynamicLibrary("libm.so.6");
   ASSERT_NE(library, nullptr) << LastLibraryError();
   const auto cosine = reinterpret_cast<double (*)(double)>(GetProcAddress(library, "cos"));
   ASSERT_NE(cosine, nullptr);
@@ -30,7 +30,7 @@ TEST(DynamicLibrary, ExportsOfALibraryOnTheSearchPath) {
 
 TEST(DynamicLibrary, MissingLibrariesFailWithAReason) {
   for (const char* name : {"", "NO_SUCH_LIBRARY.DLL", ".\\NO_SUCH_LIBRARY.DLL", "/nonexistent/x.so"}) {
-    EXPECT_EQ(LoadLibrary(name), nullptr) << name;
+    EXPECT_EQ(LoadDynamicLibrary(name), nullptr) << name;
     EXPECT_FALSE(LastLibraryError().empty()) << name;
   }
   EXPECT_EQ(GetProcAddress(nullptr, "cos"), nullptr);

@@ -10,7 +10,7 @@ namespace qnzb::platform {
 namespace {
 
 TEST(Event, ManualResetStaysSignalledUntilReset) {
-  const TEventHandle event = CreateEvent();
+  const TEventHandle event = NewEvent();
   ASSERT_NE(event, InvalidEvent);
   EXPECT_EQ(WaitForEvent(event, 0), TWaitResult::TimedOut);
   EXPECT_EQ(WaitForEvent(event, 5), TWaitResult::TimedOut);
@@ -25,7 +25,7 @@ TEST(Event, ManualResetStaysSignalledUntilReset) {
 }
 
 TEST(Event, SignalFromAnotherThreadEndsAnUnlimitedWait) {
-  const TEventHandle event = CreateEvent();
+  const TEventHandle event = NewEvent();
   ASSERT_NE(event, InvalidEvent);
   std::thread signaller([event] { SetEvent(event); });
   EXPECT_EQ(WaitForEvent(event, WaitInfinite), TWaitResult::Signalled);

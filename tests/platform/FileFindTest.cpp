@@ -183,24 +183,24 @@ TEST(FileFind, ArchiveBitRoundTrip) {
   };
   EXPECT_EQ(attrOf(), faArchive);
 
-  ASSERT_TRUE(SetFileAttributes(file, 0));
+  ASSERT_TRUE(ApplyFileAttributes(file, 0));
   EXPECT_EQ(attrOf(), 0);
-  EXPECT_EQ(GetFileAttributes(file), 0);
+  EXPECT_EQ(FileAttributesOf(file), 0);
 
   // A new modification time means the file changed since it was archived.
   ASSERT_TRUE(SetFileWriteTime(file, 1600000000, 1));
   EXPECT_EQ(attrOf(), faArchive);
 
-  ASSERT_TRUE(SetFileAttributes(file, 0));
-  ASSERT_TRUE(SetFileAttributes(file, faArchive));
+  ASSERT_TRUE(ApplyFileAttributes(file, 0));
+  ASSERT_TRUE(ApplyFileAttributes(file, faArchive));
   EXPECT_EQ(attrOf(), faArchive);
 
   // Read-only and archived at once, and back.
-  ASSERT_TRUE(SetFileAttributes(file, faReadOnly));
+  ASSERT_TRUE(ApplyFileAttributes(file, faReadOnly));
   EXPECT_EQ(attrOf(), faReadOnly);
-  ASSERT_TRUE(SetFileAttributes(file, faReadOnly | faArchive));
+  ASSERT_TRUE(ApplyFileAttributes(file, faReadOnly | faArchive));
   EXPECT_EQ(attrOf(), faReadOnly | faArchive);
-  ASSERT_TRUE(SetFileAttributes(file, 0));
+  ASSERT_TRUE(ApplyFileAttributes(file, 0));
   EXPECT_EQ(attrOf(), 0);
 
   // The mark is plain text other tools can write: seconds, nine-digit nanoseconds.

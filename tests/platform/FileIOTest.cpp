@@ -155,7 +155,7 @@ TEST(FileIO, ExistenceChecks) {
   EXPECT_TRUE(DirectoryExists(folder));
   EXPECT_FALSE(DirectoryExists(file));
   EXPECT_FALSE(DirectoryExists(""));
-  EXPECT_EQ(GetFileAttributes(dir.at("none")), -1);
+  EXPECT_EQ(FileAttributesOf(dir.at("none")), -1);
 }
 
 TEST(FileIO, AttributesOfPaths) {
@@ -172,7 +172,7 @@ TEST(FileIO, AttributesOfPaths) {
       {"/", faDirectory},
   };
   for (const auto& row : rows) {
-    const int32_t attr = GetFileAttributes(row.path);
+    const int32_t attr = FileAttributesOf(row.path);
     EXPECT_EQ(attr & ~faArchive, row.bits) << row.path;
     EXPECT_EQ(attr & faArchive, (attr & faDirectory) ? 0 : faArchive) << row.path;
   }
@@ -182,27 +182,27 @@ TEST(FileIO, ReadOnlyBitTogglesWritePermission) {
   TempDir dir;
   const std::string file = dir.write("f", "x");
   ASSERT_EQ(::chmod(file.c_str(), 0664), 0);
-  ASSERT_TRUE(SetFileAttributes(file, faReadOnly | faArchive));
+  ASSERT_TRUE(ApplyFileAttributes(file, faReadOnly | faArchive));
   EXPECT_EQ(ModeOf(file), 0444u);
-  EXPECT_EQ(GetFileAttributes(file) & faReadOnly, faReadOnly);
-  ASSERT_TRUE(SetFileAttributes(file, faArchive));
+  EXPECT_EQ(FileAttributesOf(file) & faReadOnly, faReadOnly);
+  ASSERT_TRUE(ApplyFileAttributes(file, faArchive));
   EXPECT_EQ(ModeOf(file), 0644u);
   // Writable stays as it was: no permission is added or taken.
   ASSERT_EQ(::chmod(file.c_str(), 0620), 0);
-  ASSERT_TRUE(SetFileAttributes(file, faArchive));
+  ASSERT_TRUE(ApplyFileAttributes(file, faArchive));
   EXPECT_EQ(ModeOf(file), 0620u);
 
   const std::string folder = dir.mkdir("d");
-  ASSERT_TRUE(SetFileAttributes(folder, faReadOnly));
-  EXPECT_EQ(GetFileAttributes(folder), faDirectory | faReadOnly);
-  ASSERT_TRUE(SetFileAttributes(folder, 0));
-  EXPECT_EQ(GetFileAttributes(folder), faDirectory);
+  ASSERT_TRUE(ApplyFileAttributes(folder, faReadOnly));
+  EXPECT_EQ(FileAttributesOf(folder), faDirectory | faReadOnly);
+  ASSERT_TRUE(ApplyFileAttributes(folder, 0));
+  EXPECT_EQ(FileAttributesOf(folder), faDirectory);
 }
 
 TEST(FileIO, SetAttributesOnAMissingFileFailsWithALogLine) {
   TempDir dir;
   test::TScopedPlatformLog log;
-  EXPECT_FALSE(SetFileAttributes(dir.at("missing"), 0));
+  EXPECT_FALSE(ApplyFileAttributes(dir.at("missing"), 0));
   EXPECT_EQ(LastErrorText(), std::strerror(ENOENT));
   EXPECT_TRUE(log.mentions(dir.at("missing")));
 }
@@ -238,10 +238,10 @@ TEST(FileIO, ForceDirectoriesAndDeleteFile) {
   EXPECT_FALSE(ForceDirectories(file));
   EXPECT_FALSE(ForceDirectories(""));
 
-  EXPECT_TRUE(DeleteFile(file));
+  EXPECT_TRUE(RemoveFile(file));
   EXPECT_FALSE(FileExists(file));
-  EXPECT_FALSE(DeleteFile(file));
-  EXPECT_FALSE(DeleteFile(dir.at("a")));
+  EXPECT_FALSE(RemoveFile(file));
+  EXPECT_FALSE(RemoveFile(dir.at("a")));
   EXPECT_TRUE(DirectoryExists(dir.at("a")));
 }
 

@@ -92,10 +92,10 @@ TEST_F(PassThrough, SimulatedDeviceSeesDirectionAndLength) {
     uint32_t length;
     ScsiDirection direction;
   } rows[] = {
-      {SCSI_IOCTL_DATA_IN, 96, ScsiDirection::In},
-      {SCSI_IOCTL_DATA_OUT, 60, ScsiDirection::Out},
-      {SCSI_IOCTL_DATA_UNSPECIFIED, 0, ScsiDirection::None},
-      {SCSI_IOCTL_DATA_IN, 0, ScsiDirection::None},
+      {SptDataIn, 96, ScsiDirection::In},
+      {SptDataOut, 60, ScsiDirection::Out},
+      {SptDataUnspecified, 0, ScsiDirection::None},
+      {SptDataIn, 0, ScsiDirection::None},
   };
   for (const auto& row : rows) {
     auto b = Request({0x5A, 0x00, 0x2A, 0, 0, 0, 0, 0, 96, 0}, row.dataIn, row.length ? data.data() : nullptr,
@@ -118,7 +118,7 @@ TEST_F(PassThrough, SimulatedDeviceSeesDirectionAndLength) {
 TEST_F(PassThrough, CheckConditionComesBackWithSense) {
   const TDriveHandle handle = OpenDrive('E');
   device_.Status = ScsiStatusCheckCondition;
-  auto b = Request({0x00, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0);
+  auto b = Request({0x00, 0, 0, 0, 0, 0}, SptDataUnspecified, nullptr, 0);
   b.Spt.SenseInfoLength = 12;  // room for less than the device has
   ASSERT_TRUE(ScsiPassThroughDirect(handle, &b, sizeof b));
   EXPECT_EQ(device_.SenseRoom, 12u);
@@ -148,18 +148,18 @@ TEST_F(PassThrough, MalformedStructuresAreRefused) {
        sizeof(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER)},
       {"length without data", [](auto& b) { b.Spt.DataBuffer = nullptr; },
        sizeof(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER)},
-      {"data without direction", [](auto& b) { b.Spt.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED; },
+      {"data without direction", [](auto& b) { b.Spt.DataIn = SptDataUnspecified; },
        sizeof(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER)},
       {"unknown direction", [](auto& b) { b.Spt.DataIn = 7; }, sizeof(SCSI_PASS_THROUGH_DIRECT_WITH_BUFFER)},
   };
   for (const TRow& row : rows) {
-    auto b = Request({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SCSI_IOCTL_DATA_IN, data, sizeof data);
+    auto b = Request({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SptDataIn, data, sizeof data);
     row.spoil(b);
     device_.Cdb.clear();
     EXPECT_FALSE(ScsiPassThroughDirect(handle, &b, row.length)) << row.what;
     EXPECT_TRUE(device_.Cdb.empty()) << row.what;
   }
-  auto good = Request({0x00, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0);
+  auto good = Request({0x00, 0, 0, 0, 0, 0}, SptDataUnspecified, nullptr, 0);
   EXPECT_FALSE(ScsiPassThroughDirect(handle, nullptr, sizeof good));
   EXPECT_TRUE(CloseDrive(handle));
   EXPECT_FALSE(ScsiPassThroughDirect(handle, &good, sizeof good));  // closed
@@ -169,7 +169,7 @@ TEST_F(PassThrough, FailingSimulatedDriveAndDetachedLetter) {
   TRecordingDevice other;
   ASSERT_TRUE(AttachSimulatedDrive('F', Simulated(&other, std::nullopt, false, true)));
   const TDriveHandle failing = OpenDrive('F');
-  auto b = Request({0x00, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0);
+  auto b = Request({0x00, 0, 0, 0, 0, 0}, SptDataUnspecified, nullptr, 0);
   EXPECT_FALSE(ScsiPassThroughDirect(failing, &b, sizeof b));
   EXPECT_TRUE(other.Cdb.empty());
   const TDriveHandle handle = OpenDrive('E');
@@ -240,7 +240,7 @@ TEST_F(PassThrough, SgIoTranslation) {
     return b;
   };
 
-  auto out = request(SCSI_IOCTL_DATA_OUT, 120);
+  auto out = request(SptDataOut, 120);
   ASSERT_TRUE(ScsiPassThroughDirect(handle, &out, sizeof out));
   EXPECT_EQ(seen.Direction, TSgIoRequest::TDirection::ToDevice);
   EXPECT_EQ(seen.CdbLength, 10);
@@ -254,7 +254,7 @@ TEST_F(PassThrough, SgIoTranslation) {
   // Data in, short transfer, CHECK CONDITION with sense.
   status = ScsiStatusCheckCondition;
   residual = 2048;
-  auto in = request(SCSI_IOCTL_DATA_IN, 0xFFFFFFFF);  // a time-out that overflows in ms
+  auto in = request(SptDataIn, 0xFFFFFFFF);  // a time-out that overflows in ms
   ASSERT_TRUE(ScsiPassThroughDirect(handle, &in, sizeof in));
   EXPECT_EQ(seen.Direction, TSgIoRequest::TDirection::FromDevice);
   EXPECT_GE(seen.TimeoutMs, 0xFFFFFFFFu - 999);
@@ -267,13 +267,13 @@ TEST_F(PassThrough, SgIoTranslation) {
   // No data: no direction.
   status = 0;
   residual = 0;
-  auto none = Request({0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0x99}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0);
+  auto none = Request({0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0x99}, SptDataUnspecified, nullptr, 0);
   ASSERT_TRUE(ScsiPassThroughDirect(handle, &none, sizeof none));
   EXPECT_EQ(seen.Direction, TSgIoRequest::TDirection::None);
 
   // The adapter failed (time-out, reset) or the ioctl itself failed.
   hostStatus = 0x03;
-  auto lost = request(SCSI_IOCTL_DATA_OUT, 120);
+  auto lost = request(SptDataOut, 120);
   EXPECT_FALSE(ScsiPassThroughDirect(handle, &lost, sizeof lost));
   hostStatus = 0;
   result = -1;
@@ -325,7 +325,7 @@ TEST_F(PassThrough, TransportFailuresSayWhy) {
     const TDriveHandle handle = OpenDrive('D');
     ASSERT_NE(handle, InvalidDriveHandle);
     EXPECT_EQ(DriveOpenedReadOnly(handle), row.readOnly);
-    auto b = Request({0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0);
+    auto b = Request({0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SptDataUnspecified, nullptr, 0);
     EXPECT_EQ(ScsiPassThroughDirect(handle, &b, sizeof b), row.fault == TDriveFault::None);
     const TDriveError error = LastDriveError();
     EXPECT_EQ(error.Fault, row.fault);

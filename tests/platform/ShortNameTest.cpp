@@ -6,7 +6,7 @@
 #include <set>
 
 #include "platform/FileFind.h"
-#include "platform/posix/ShortNames.h"
+#include "platform/common/ShortNames.h"
 
 namespace qnzb::platform {
 namespace {
@@ -69,7 +69,7 @@ TEST(ShortName, NumberSkipsTakenAliasesAndShortensTheBase) {
 }
 
 TEST(ShortName, FolderTableNumbersCollisionsAfterValidNames) {
-  posix::TShortNameTable table;
+  common::TShortNameTable table;
   table.Take("mylong~2.txt");  // a real file with that short name is there first
   EXPECT_EQ(table.Assign("My Long Diary.txt"), "MYLONG~1.TXT");
   EXPECT_EQ(table.Assign("My Long Document.txt"), "MYLONG~3.TXT");
@@ -85,7 +85,7 @@ TEST(ShortName, FolderTableNumbersCollisionsAfterValidNames) {
 }
 
 TEST(ShortName, ManyCollisionsStayUniqueAndWithinEightDotThree) {
-  posix::TShortNameTable table;
+  common::TShortNameTable table;
   std::set<std::string> seen;
   for (int i = 0; i < 20000; ++i) {
     const std::string alias = table.Assign("Collision number " + std::to_string(i) + ".jpeg");
@@ -111,7 +111,7 @@ TEST(ShortName, MaskMatchingIsWindowsLike) {
       {"", "a", false},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(posix::MaskMatches(row.mask, row.name), row.matches) << row.mask << " vs " << row.name;
+    EXPECT_EQ(common::MaskMatches(row.mask, row.name), row.matches) << row.mask << " vs " << row.name;
 }
 
 } // namespace

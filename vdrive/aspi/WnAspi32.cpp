@@ -3,12 +3,11 @@
 // SC_HA_INQUIRY, SC_GET_DEV_TYPE, SC_EXEC_SCSI_CMD, SC_ABORT_SRB and
 // SC_GET_DISK_INFO as a manager does. Commands flagged SRB_EVENT_NOTIFY
 // return SS_PENDING at once and run on the manager's worker thread, which
-// stores the final status and then signals the request's event (an eventfd
-// whose descriptor is in SRB_PostProc) by writing a 64-bit 1 to it; other
-// commands run in the caller's thread. The manager signals a duplicate of
-// the event descriptor taken when the request arrived: a caller that sees the
-// final status may close its descriptor at once, and the number may then name
-// another file.
+// stores the final status and then signals the request's event (the handle
+// in SRB_PostProc, platform/Event.h); other commands run in the caller's
+// thread. The manager signals a duplicate of the event handle taken when the
+// request arrived: a caller that sees the final status may close its handle
+// at once, and the number may then name another file.
 //
 // The recorder is the persistent one of the state directory ($QNZB_VDRIVE
 // and so on), opened on first use and saved when the library is unloaded. A
@@ -19,11 +18,7 @@
 // QnzbVDriveSetTickSource, through which a test process shares its virtual
 // clock with the recorder.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +29,7 @@
 #include <thread>
 
 #include "engine/device/AspiTypes.h"
+#include "platform/Event.h"
 #include "vdrive/Recorder.h"
 
 #if defined(_WIN32)
@@ -85,18 +81,16 @@ void Publish(uint8_t& status, uint8_t value) {
   std::atomic_ref<uint8_t>(status).store(value, std::memory_order_release);
 }
 
-// Signals and releases the manager's own descriptor of a request's event.
-void Signal(int event) {
-  const uint64_t one = 1;
-  while (::write(event, &one, sizeof one) < 0 && errno == EINTR) {
-  }
-  ::close(event);
+// Signals and releases the manager's own handle of a request's event.
+void Signal(platform::TEventHandle event) {
+  (void)platform::SetEvent(event);
+  platform::CloseEvent(event);
 }
 
-// A request waiting for the worker, with the manager's descriptor of its event.
+// A request waiting for the worker, with the manager's handle of its event.
 struct Pending {
   SRB_ExecSCSICmd* Srb;
-  int Event;
+  platform::TEventHandle Event;
 };
 
 class Manager {
@@ -236,16 +230,13 @@ private:
       return status;
     }
     if (!(flags & SRB_EVENT_NOTIFY)) {
-      Run({srb, -1});
+      Run({srb, platform::InvalidEvent});
       return srb->SRB_Status;
     }
-    // dup() rather than fcntl(F_DUPFD_CLOEXEC): race detectors follow dup,
-    // and the caller's wake-up must stay visible to them.
-    const int event = ::dup(PostProcToEvent(srb->SRB_PostProc));
-    if (event >= 0)
-      (void)::fcntl(event, F_SETFD, FD_CLOEXEC);
-    if (event < 0) {
-      status = errno == EBADF ? SS_INVALID_SRB : SS_ASPI_IS_BUSY;
+    bool badHandle = false;
+    const platform::TEventHandle event = platform::DuplicateEvent(PostProcToEvent(srb->SRB_PostProc), badHandle);
+    if (event == platform::InvalidEvent) {
+      status = badHandle ? SS_INVALID_SRB : SS_ASPI_IS_BUSY;
       Publish(srb->SRB_Status, status);
       return status;
     }
@@ -331,7 +322,7 @@ private:
   // only our own descriptor of its event is used from then on.
   static void Finish(const Pending& request, uint8_t status) {
     Publish(request.Srb->SRB_Status, status);
-    if (request.Event >= 0)
+    if (request.Event != platform::InvalidEvent)
       Signal(request.Event);
   }
 

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/posix/ShortNames.h"
+#include "platform/common/ShortNames.h"
 
 namespace qnzb::platform {
-namespace posix {
+namespace common {
 namespace {
 
 char UpperAscii(char c) {
@@ -189,7 +189,7 @@ bool ListingLess(std::string_view a, std::string_view b) {
   return a < b;
 }
 
-} // namespace posix
+} // namespace common
 
 bool IsValidShortName(std::string_view name) {
   const size_t dot = name.find('.');
@@ -199,13 +199,13 @@ bool IsValidShortName(std::string_view name) {
     return false;
   if (dot != std::string_view::npos && ext.empty())
     return false;
-  return std::all_of(base.begin(), base.end(), posix::IsShortNameChar) &&
-         std::all_of(ext.begin(), ext.end(), posix::IsShortNameChar);
+  return std::all_of(base.begin(), base.end(), common::IsShortNameChar) &&
+         std::all_of(ext.begin(), ext.end(), common::IsShortNameChar);
 }
 
 std::string ShortAlias(std::string_view name, const std::vector<std::string>& taken) {
   const std::unordered_set<std::string> set(taken.begin(), taken.end());
-  return posix::ShortAlias(name, set);
+  return common::ShortAlias(name, set);
 }
 
 } // namespace qnzb::platform

@@ -1,5 +1,5 @@
 #pragma once
-// Internal to the posix platform layer: 8.3 alias assignment for a whole
+// Internal to the platform layer (every OS): 8.3 alias assignment for a whole
 // folder and the Windows mask matching of find-first. The public entry points
 // (ShortAlias, IsValidShortName) are in platform/FileFind.h.
 
@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace qnzb::platform::posix {
+namespace qnzb::platform::common {
 
 // The aliases of one folder. Feed every valid 8.3 name of the folder to Take()
 // first, then call Assign() for the other names in listing order; each call is
@@ -45,4 +45,4 @@ private:
 // Listing order: bytes of the ASCII upper-cased names, ties by the raw bytes.
 [[nodiscard]] bool ListingLess(std::string_view a, std::string_view b);
 
-} // namespace qnzb::platform::posix
+} // namespace qnzb::platform::common
