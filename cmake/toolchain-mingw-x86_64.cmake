@@ -15,7 +15,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Header-only, so the host's copy serves the target too.
-set(CLI11_DIR /usr/share/cmake/CLI11 CACHE PATH "CLI11's package folder")
+set(QNZB_CLI11_HEADERS /usr/include/CLI CACHE PATH "CLI11's header folder")
 
 # The C99 printf family (%zu, %lld) rather than the old system library's.
 set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")

@@ -18,6 +18,9 @@ enum class TFileAccess { Read, Write, ReadWrite };
 // Creates (or truncates) a file for reading and writing, with the default
 // permissions the user's umask leaves.
 [[nodiscard]] TFileHandle FileCreate(const std::string& path);
+// Opens a file for reading and writing, creating it (rw-r--r-- on POSIX)
+// when missing; an existing file keeps its bytes. InvalidFileHandle on failure.
+[[nodiscard]] TFileHandle FileOpenOrCreate(const std::string& path);
 void FileClose(TFileHandle handle);
 
 // Creates a new, empty file for reading and writing in the folder of
@@ -43,6 +46,11 @@ enum class TPathKind { Missing, File, Folder, Other };  // Other: a device, pipe
 // Like FileRead, but tells a failure (-1: closed handle, a folder, an I/O
 // error before any byte, a negative count) apart from the end of the file (0).
 [[nodiscard]] int32_t FileReadChecked(TFileHandle handle, void* buffer, int32_t count);
+// Positioned transfers of any size at byte `offset`, apart from the current
+// position. FileReadAt: the bytes read (fewer only at the end of the file),
+// -1 on a failure. FileWriteAt: true when every byte went out.
+[[nodiscard]] int64_t FileReadAt(TFileHandle handle, int64_t offset, void* buffer, int64_t count);
+[[nodiscard]] bool FileWriteAt(TFileHandle handle, int64_t offset, const void* buffer, int64_t count);
 // origin: 0 begin, 1 current, 2 end. The new position, or -1 on failure.
 [[nodiscard]] int64_t FileSeek(TFileHandle handle, int64_t offset, int origin);
 // Cuts (or extends) the file at the current position.
@@ -64,6 +72,18 @@ void AdviseSequential(TFileHandle handle);
 // The last OS error of the calling thread, as text ("No such file or directory").
 // Call it right after the failing call; the functions here keep it intact.
 [[nodiscard]] std::string LastErrorText();
+
+// Who a file is and when it last changed, to notice that another process
+// replaced or rewrote it: the volume and the file's number on it, the
+// last-write time in nanoseconds since 1970 and the size (links followed).
+struct TFileIdentity {
+  uint64_t Volume = 0;
+  uint64_t FileId = 0;
+  int64_t ModifiedNs = 0;
+  int64_t Size = 0;
+};
+// False when the path names nothing that can be asked.
+[[nodiscard]] bool FileIdentityOf(const std::string& path, TFileIdentity& identity);
 
 [[nodiscard]] bool FileExists(const std::string& path);       // a file, not a folder
 [[nodiscard]] bool DirectoryExists(const std::string& path);

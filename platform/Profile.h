@@ -58,7 +58,7 @@ inline constexpr int64_t ProfileMaxBytes = 16 * 1024 * 1024;
 // the section, "=" in the key, a key starting with "[" or ";"), the existing
 // file can't be read, is too large or is not a regular file, or the new file
 // can't be written.
-[[nodiscard]] bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
+[[nodiscard]] bool StoreProfileString(std::string_view section, std::string_view key, std::string_view value,
                                       const std::string& fileName);
 
 // The program's settings file "QNZB.ini": $QNZB_INI when set and not empty,

@@ -1,19 +1,14 @@
-// The block stores. The image file uses positioned POSIX I/O so that holes
-// stay holes (sparse) and no stream state is shared between calls; this file,
-// the state-directory lock and the ASPI library are the only places of the
-// recorder that talk to the operating system directly.
+// The block stores. The image file uses positioned I/O so that holes stay
+// holes (sparse) and no stream state is shared between calls.
 
 #include "vdrive/BlockStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/FileIO.h"
 
 namespace qnzb::vdrive {
 
@@ -62,47 +57,27 @@ private:
 
 class ImageFile final : public BlockStore {
 public:
-  explicit ImageFile(int fd) : fd_(fd) {}
-  ~ImageFile() override { ::close(fd_); }
+  explicit ImageFile(platform::TFileHandle file) : file_(file) {}
+  ~ImageFile() override { platform::FileClose(file_); }
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
 
   bool Write(uint32_t lba, std::span<const uint8_t> data) override {
     const size_t length = data.size() / BlockSize * BlockSize;
-    off_t pos = static_cast<off_t>(lba) * BlockSize;
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t n = ::pwrite(fd_, data.data() + done, length - done, pos + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n <= 0)
-        return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
+    return platform::FileWriteAt(file_, int64_t{lba} * BlockSize, data.data(), static_cast<int64_t>(length));
   }
 
   bool Read(uint32_t lba, std::span<uint8_t> out) override {
     const size_t length = out.size() / BlockSize * BlockSize;
-    off_t pos = static_cast<off_t>(lba) * BlockSize;
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t n = ::pread(fd_, out.data() + done, length - done, pos + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n < 0)
-        return false;
-      if (n == 0) {
-        // Past the end of the file: blocks never written.
-        std::memset(out.data() + done, 0, length - done);
-        break;
-      }
-      done += static_cast<size_t>(n);
-    }
+    const int64_t got = platform::FileReadAt(file_, int64_t{lba} * BlockSize, out.data(), static_cast<int64_t>(length));
+    if (got < 0)
+      return false;
+    // Past the end of the file: blocks never written.
+    std::memset(out.data() + got, 0, length - static_cast<size_t>(got));
     return true;
   }
 
-  bool Clear() override { return ::ftruncate(fd_, 0) == 0; }
+  bool Clear() override { return platform::FileSeek(file_, 0, 0) == 0 && platform::FileTruncateHere(file_); }
 
   // Written blocks are in the page cache, which every process sees; surviving
   // a crash of the machine is not what a virtual disc promises, and syncing
@@ -110,7 +85,7 @@ public:
   bool Flush() override { return true; }
 
 private:
-  int fd_;
+  platform::TFileHandle file_;
 };
 
 } // namespace
@@ -120,24 +95,24 @@ std::unique_ptr<BlockStore> MakeMemoryStore() {
 }
 
 std::unique_ptr<BlockStore> OpenImageFile(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = "can't open " + path + ": " + std::strerror(errno);
+  const platform::TFileHandle file = platform::FileOpenOrCreate(path);
+  if (file == platform::InvalidFileHandle) {
+    error = "can't open " + path + ": " + platform::LastErrorText();
     return nullptr;
   }
-  return std::make_unique<ImageFile>(fd);
+  return std::make_unique<ImageFile>(file);
 }
 
 FileStamp StampOf(const std::string& path) {
-  struct stat st {};
+  platform::TFileIdentity identity;
   FileStamp stamp;
-  if (::stat(path.c_str(), &st) != 0)
+  if (!platform::FileIdentityOf(path, identity))
     return stamp;
   stamp.Exists = true;
-  stamp.Device = static_cast<uint64_t>(st.st_dev);
-  stamp.Inode = static_cast<uint64_t>(st.st_ino);
-  stamp.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-  stamp.Size = static_cast<int64_t>(st.st_size);
+  stamp.Device = identity.Volume;
+  stamp.Inode = identity.FileId;
+  stamp.ModifiedNs = identity.ModifiedNs;
+  stamp.Size = identity.Size;
   return stamp;
 }
 

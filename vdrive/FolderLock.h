@@ -10,6 +10,10 @@
 #include <memory>
 #include <string>
 
+namespace qnzb::platform {
+class TFileLock;
+}
+
 namespace qnzb::vdrive {
 
 class FolderLock {
@@ -24,8 +28,8 @@ public:
   [[nodiscard]] static std::unique_ptr<FolderLock> Try(const std::string& dir, bool& busy, std::string& error);
 
 private:
-  explicit FolderLock(int descriptor) : fd_(descriptor) {}
-  int fd_;
+  explicit FolderLock(std::unique_ptr<platform::TFileLock> file);
+  std::unique_ptr<platform::TFileLock> file_;
 };
 
 } // namespace qnzb::vdrive

@@ -110,7 +110,7 @@ bool SaveSettings(const TQNZBurner& burner, const TAppOptions& options, const st
       {"Verify", BoolText(burner.Verify)},
   };
   for (const auto& [key, value] : keys) {
-    if (!platform::WriteProfileString(SettingsSection, key, value, iniPath))
+    if (!platform::StoreProfileString(SettingsSection, key, value, iniPath))
       return false;
   }
   return true;
@@ -139,7 +139,7 @@ std::string StampVolumeDates(TQNZBurner& burner) {
 }
 
 bool SaveSavePath(TSavePath state, const std::string& iniPath) {
-  return platform::WriteProfileString(SettingsSection, "SavePath", SavePathText(state), iniPath);
+  return platform::StoreProfileString(SettingsSection, "SavePath", SavePathText(state), iniPath);
 }
 
 } // namespace qnzb

@@ -18,8 +18,15 @@ namespace qnzb {
 // optionally with "," between groups of three digits ("#,##0.00").
 [[nodiscard]] std::string FormatFixed(double value, int decimals, bool grouped = false);
 
-// printf-style formatting into a std::string.
-[[nodiscard]] std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+// printf-style formatting into a std::string. MinGW's compiler checks
+// "printf" against the old system library, which knows no %zu; Format runs
+// on the C99 family there, so it is checked as such.
+#if defined(__MINGW32__)
+#define QNZB_PRINTF_FORMAT gnu_printf
+#else
+#define QNZB_PRINTF_FORMAT printf
+#endif
+[[nodiscard]] std::string Format(const char* pattern, ...) __attribute__((format(QNZB_PRINTF_FORMAT, 1, 2)));
 
 // The number of code points of UTF-8 `text` (a stray byte counts as one).
 [[nodiscard]] size_t CodePointCount(std::string_view text);

@@ -154,6 +154,11 @@ TPathKind PathKind(const std::string& path) {
   return S_ISDIR(st.st_mode) ? TPathKind::Folder : TPathKind::Other;
 }
 
+TFileHandle FileOpenOrCreate(const std::string& path) {
+  const int fd = OpenRetrying(path.c_str(), O_CREAT | O_RDWR, 0644);
+  return fd < 0 ? InvalidFileHandle : fd;
+}
+
 void FileClose(TFileHandle handle) {
   // No retry on EINTR: Linux has released the descriptor already.
   if (Fd(handle) >= 0)
@@ -237,6 +242,44 @@ int32_t FileWrite(TFileHandle handle, const void* buffer, int32_t count) {
   return done;
 }
 
+int64_t FileReadAt(TFileHandle handle, int64_t offset, void* buffer, int64_t count) {
+  if (offset < 0 || count < 0 || (count > 0 && !buffer)) {
+    errno = EINVAL;
+    return -1;
+  }
+  auto* p = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pread(Fd(handle), p + done, static_cast<size_t>(count - done), static_cast<off_t>(offset + done));
+    if (n > 0)
+      done += n;
+    else if (n == 0)
+      break;
+    else if (errno != EINTR)
+      return -1;
+  }
+  return done;
+}
+
+bool FileWriteAt(TFileHandle handle, int64_t offset, const void* buffer, int64_t count) {
+  if (offset < 0 || count < 0 || (count > 0 && !buffer)) {
+    errno = EINVAL;
+    return false;
+  }
+  const auto* p = static_cast<const char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pwrite(Fd(handle), p + done, static_cast<size_t>(count - done), static_cast<off_t>(offset + done));
+    if (n > 0)
+      done += n;
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      return false;
+  }
+  return true;
+}
+
 int64_t FileSeek(TFileHandle handle, int64_t offset, int origin) {
   static constexpr int Whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
   if (origin < 0 || origin > 2) {
@@ -260,6 +303,17 @@ bool FileTruncateHere(TFileHandle handle) {
 
 std::string LastErrorText() {
   return posix::ErrorText(errno);
+}
+
+bool FileIdentityOf(const std::string& path, TFileIdentity& identity) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return false;
+  identity.Volume = static_cast<uint64_t>(st.st_dev);
+  identity.FileId = static_cast<uint64_t>(st.st_ino);
+  identity.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  identity.Size = static_cast<int64_t>(st.st_size);
+  return true;
 }
 
 bool FileExists(const std::string& path) {

@@ -355,7 +355,7 @@ int32_t ReadProfileInt(std::string_view section, std::string_view key, int32_t d
   return static_cast<int32_t>(value);
 }
 
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
+bool StoreProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& fileName) {
   const std::string_view sectionName = Trim(section);
   const std::string_view keyName = Trim(key);

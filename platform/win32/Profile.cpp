@@ -127,7 +127,7 @@ int32_t ReadProfileInt(std::string_view section, std::string_view key, int32_t d
   return static_cast<int32_t>(value);
 }
 
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
+bool StoreProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& fileName) {
   if (fileName.empty() || section.empty() || key.empty() || HasLineBreakOrNul(section) || HasLineBreakOrNul(key) ||
       HasLineBreakOrNul(value) || section.find(']') != std::string_view::npos ||

@@ -127,7 +127,7 @@ TEST(Profile, WriteEditsOnlyWhatItMust) {
   for (const auto& row : rows) {
     TempDir dir;
     const std::string ini = row.before ? dir.write("s.ini", *row.before) : dir.at("s.ini");
-    ASSERT_TRUE(WriteProfileString(row.section, row.key, row.value, ini)) << row.after;
+    ASSERT_TRUE(StoreProfileString(row.section, row.key, row.value, ini)) << row.after;
     EXPECT_EQ(test::readFile(ini), row.after);
     EXPECT_EQ(ReadProfileString(row.section, row.key, Missing, ini), row.value) << row.after;
   }
@@ -139,9 +139,9 @@ TEST(Profile, EveryStorableValueReadsBackAsWritten) {
   const char* values[] = {"",       "plain", " lead",     "trail ", "\"quoted\"", "'single'", "\"",  "a=b=c",
                           "x;y #z", "\t",    "caf\xC3\xA9", "[Not]", "\xFF\xFE",   "\" mixed'", "  \"\"  "};
   for (const char* value : values) {
-    ASSERT_TRUE(WriteProfileString("Options", "Value", value, ini)) << value;
+    ASSERT_TRUE(StoreProfileString("Options", "Value", value, ini)) << value;
     EXPECT_EQ(ReadProfileString("Options", "Value", Missing, ini), value);
-    ASSERT_TRUE(WriteProfileString("Options", "Other", "kept", ini));
+    ASSERT_TRUE(StoreProfileString("Options", "Other", "kept", ini));
     EXPECT_EQ(ReadProfileString("Options", "Other", Missing, ini), "kept");
   }
 }
@@ -159,9 +159,9 @@ TEST(Profile, UnstorableWritesAreRefusedAndChangeNothing) {
       {"S", "k", std::string("a\0b", 3)},
   };
   for (const auto& row : rows)
-    EXPECT_FALSE(WriteProfileString(row.section, row.key, row.value, ini)) << row.section << "/" << row.key;
+    EXPECT_FALSE(StoreProfileString(row.section, row.key, row.value, ini)) << row.section << "/" << row.key;
   EXPECT_EQ(test::readFile(ini), original);
-  EXPECT_FALSE(WriteProfileString("S", "k", "v", ""));
+  EXPECT_FALSE(StoreProfileString("S", "k", "v", ""));
 }
 
 TEST(Profile, BadFilesNeitherCrashNorLoseTheirBytes) {
@@ -180,7 +180,7 @@ TEST(Profile, BadFilesNeitherCrashNorLoseTheirBytes) {
     const std::string ini = dir.write("bad.ini", content);
     (void)ReadProfileString("S", "k", Missing, ini);
     (void)ReadProfileInt("S", "k", 0, ini);
-    ASSERT_TRUE(WriteProfileString("Fresh", "Key", "v", ini));
+    ASSERT_TRUE(StoreProfileString("Fresh", "Key", "v", ini));
     EXPECT_EQ(ReadProfileString("Fresh", "Key", Missing, ini), "v");
     EXPECT_EQ(test::readFile(ini).substr(0, content.size()), content);  // appended, nothing lost
   }
@@ -191,7 +191,7 @@ TEST(Profile, FilesThatAreNoIniFilesAreLeftAlone) {
   TempDir dir;
   const std::string tooLarge = dir.writeSparse("large.ini", ProfileMaxBytes + 1);
   EXPECT_EQ(ReadProfileString("S", "k", Missing, tooLarge), Missing);
-  EXPECT_FALSE(WriteProfileString("S", "k", "v", tooLarge));
+  EXPECT_FALSE(StoreProfileString("S", "k", "v", tooLarge));
   EXPECT_EQ(fs::file_size(tooLarge), static_cast<uintmax_t>(ProfileMaxBytes + 1));
 
   // Neither is opened to be read (a FIFO without a writer would block the
@@ -207,7 +207,7 @@ TEST(Profile, FilesThatAreNoIniFilesAreLeftAlone) {
     const fs::file_type type = fs::status(path).type();
     EXPECT_EQ(ReadProfileString("S", "k", Missing, path), Missing);
     EXPECT_EQ(ReadProfileInt("S", "k", 7, path), 7);
-    EXPECT_FALSE(WriteProfileString("S", "k", "v", path));
+    EXPECT_FALSE(StoreProfileString("S", "k", "v", path));
     EXPECT_EQ(fs::status(path).type(), type);
     ASSERT_FALSE(log.empty());
     EXPECT_NE(log.back().find("is not a regular file"), std::string::npos) << log.back();
@@ -217,7 +217,7 @@ TEST(Profile, FilesThatAreNoIniFilesAreLeftAlone) {
 
   // A file where the folder should be: nothing can be created there.
   const std::string file = dir.write("plain.txt", "data");
-  EXPECT_FALSE(WriteProfileString("S", "k", "v", file + "/QNZB.ini"));
+  EXPECT_FALSE(StoreProfileString("S", "k", "v", file + "/QNZB.ini"));
   EXPECT_EQ(test::readFile(file), "data");
 }
 
@@ -225,25 +225,25 @@ TEST(Profile, WriteReplacesTheFileWhole) {
   TempDir dir;
   // Created with its folders on the first write.
   const std::string ini = dir.at("deep/er/QNZB.ini");
-  ASSERT_TRUE(WriteProfileString("S", "a", "1", ini));
+  ASSERT_TRUE(StoreProfileString("S", "a", "1", ini));
 
   // The file's permissions survive; no side file stays behind.
   fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  ASSERT_TRUE(WriteProfileString("S", "b", "2", ini));
+  ASSERT_TRUE(StoreProfileString("S", "b", "2", ini));
   EXPECT_EQ(fs::status(ini).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.at("deep/er")), fs::directory_iterator()), 1);
 
   // A write that changes nothing doesn't replace the file.
   struct stat before {}, after {};
   ASSERT_EQ(::stat(ini.c_str(), &before), 0);
-  ASSERT_TRUE(WriteProfileString("s", "A", "1", ini));
+  ASSERT_TRUE(StoreProfileString("s", "A", "1", ini));
   ASSERT_EQ(::stat(ini.c_str(), &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino);
 
   // A link stays a link; its target gets the change.
   const std::string link = dir.at("link.ini");
   fs::create_symlink("deep/er/QNZB.ini", link);
-  ASSERT_TRUE(WriteProfileString("S", "c", "3", link));
+  ASSERT_TRUE(StoreProfileString("S", "c", "3", link));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(test::readFile(ini), "[S]\na=1\nb=2\nc=3\n");
 }
@@ -267,7 +267,7 @@ TEST(Profile, UnwritableFolderKeepsTheOldFile) {
   bool written = true;
   std::thread([&] {
     ASSERT_TRUE(DropPermissionOverrides());
-    written = WriteProfileString("S", "k", "new", ini);
+    written = StoreProfileString("S", "k", "new", ini);
   }).join();
   EXPECT_FALSE(written);
   EXPECT_EQ(ReadProfileString("S", "k", Missing, ini), "old");
@@ -280,7 +280,7 @@ TEST(Profile, ConcurrentWritersLoseNoKey) {
   for (int t = 0; t < 4; ++t) {
     writers.emplace_back([&ini, t] {
       for (int k = 0; k < 10; ++k)
-        EXPECT_TRUE(WriteProfileString("S", "k" + std::to_string(t) + "_" + std::to_string(k), "v", ini));
+        EXPECT_TRUE(StoreProfileString("S", "k" + std::to_string(t) + "_" + std::to_string(k), "v", ini));
     });
   }
   for (std::thread& w : writers)
