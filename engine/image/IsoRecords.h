@@ -22,6 +22,11 @@ public:
 
 using TBytes = std::vector<uint8_t>;
 
+// For readers of directory sectors: a record starts below this offset of its
+// sector, and none is shorter than this.
+inline constexpr uint32_t RecordScanEnd = 2015;
+inline constexpr uint32_t MinRecordLength = 34;
+
 void PutLE16(uint8_t* at, uint16_t v);
 void PutBE16(uint8_t* at, uint16_t v);
 void PutLE32(uint8_t* at, uint32_t v);

@@ -18,9 +18,6 @@ namespace {
 constexpr uint32_t SectorSize = 2048;
 // Descriptors follow one another from sector 16; real volumes have a handful.
 constexpr uint32_t DescriptorScanSectors = 32;
-// Records start below this offset of a directory sector.
-constexpr uint32_t RecordScanEnd = 2015;
-constexpr uint32_t MinRecordLength = 34;
 // Far beyond any real volume (600,000 entries take some 60 MB of directories
 // in both trees); they bound what a hostile one costs.
 constexpr uint64_t MaxDirectoryBytes = 64u << 20;

@@ -32,9 +32,6 @@ namespace {
 constexpr uint32_t SectorSize = 2048;
 // The descriptors of a session: from its sector 16, at most this many.
 constexpr uint32_t DescriptorScanSectors = 21;
-// Records start below this offset of a directory sector.
-constexpr uint32_t RecordScanEnd = 2015;
-constexpr uint32_t MinRecordLength = 34;
 // No real directory comes near this size (600,000 entries take some 60 MB
 // spread over many directories); a larger one is damage.
 constexpr uint32_t MaxDirectoryBytes = 64u << 20;
