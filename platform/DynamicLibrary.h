@@ -21,6 +21,9 @@ using TProcAddress = void (*)();
 [[nodiscard]] TProcAddress GetProcAddress(TLibraryHandle library, const char* name);
 // True when the library was freed; false for nullptr or a loader error.
 bool FreeLibrary(TLibraryHandle library);
+// Keeps the library whose code holds `address` loaded until the process
+// ends, whatever frees it (a library with threads and static destructors).
+bool PinLibraryOf(const void* address);
 // The path LoadDynamicLibrary hands to the loader for `name` (".\" resolved).
 [[nodiscard]] std::string LibraryLoadPath(const std::string& name);
 // The loader's text for the last failure of this thread; empty when none.

@@ -12,6 +12,9 @@ packages=(
   # The Windows cross build (make windows): MinGW-w64 with the posix thread
   # model, which std::thread and std::mutex need.
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  # Runs the Windows suites (make test-windows); 64-bit only, as Debian's
+  # 32-bit Wine needs the i386 architecture this machine's package set lacks.
+  wine wine64
 )
 
 missing=()

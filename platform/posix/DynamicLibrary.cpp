@@ -45,6 +45,14 @@ TLibraryHandle LoadDynamicLibrary(const std::string& name) {
   return library;
 }
 
+bool PinLibraryOf(const void* address) {
+  Dl_info info{};
+  if (!::dladdr(address, &info) || !info.dli_fname)
+    return false;
+  // A second reference that dlclose never drops.
+  return ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 TProcAddress GetProcAddress(TLibraryHandle library, const char* name) {
   if (!library || !name)
     return nullptr;

@@ -33,6 +33,12 @@ TLibraryHandle LoadDynamicLibrary(const std::string& name) {
   return library;
 }
 
+bool PinLibraryOf(const void* address) {
+  HMODULE module = nullptr;
+  return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              static_cast<LPCSTR>(address), &module) != 0;
+}
+
 TProcAddress GetProcAddress(TLibraryHandle library, const char* name) {
   if (!library || !name)
     return nullptr;

@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "engine/device/AspiTypes.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Event.h"
 #include "vdrive/Recorder.h"
 
@@ -101,6 +102,13 @@ public:
   }
 
   ~Manager() {
+#if defined(_WIN32)
+    // The library is pinned, so this runs only at the process's end, after
+    // Windows has ended the worker wherever it was: waking or joining it,
+    // under the loader's lock, would wait for ever.
+    if (worker_.joinable())
+      worker_.detach();
+#else
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
@@ -108,6 +116,7 @@ public:
     wake_.notify_all();
     if (worker_.joinable())
       worker_.join();
+#endif
     // Requests nobody will run any more end as aborted.
     for (const Pending& p : queue_)
       Finish(p, SS_ABORTED);
@@ -137,7 +146,9 @@ public:
   }
 
 private:
-  Manager() = default;
+  // Pinned: the worker thread and the destructors that save the recorder
+  // run code of this library, which must not go away before the process.
+  Manager() { (void)platform::PinLibraryOf(&Hook()); }
 
   Recorder& Drive() {
     std::call_once(opened_, [this] {
