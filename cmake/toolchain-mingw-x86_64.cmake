@@ -24,3 +24,9 @@ set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 # the build folder (and under Wine) without the MinGW DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+
+# ctest runs the test programs under Wine (make test-windows sets its prefix).
+find_program(QNZB_WINE NAMES wine64 wine)
+if(QNZB_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QNZB_WINE})
+endif()

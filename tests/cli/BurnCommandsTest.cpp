@@ -114,6 +114,7 @@ TEST_F(BurnCommands, AnImageReportsItsOwnSizeAndThePaddingApart) {
   }
 }
 
+#if !defined(_WIN32)
 TEST_F(BurnCommands, ImagesThatCannotBeBurntAreRefusedBeforeTheDriveIsOpened) {
   const std::string fifo = tmp.at("fifo.iso");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -130,6 +131,7 @@ TEST_F(BurnCommands, ImagesThatCannotBeBurntAreRefusedBeforeTheDriveIsOpened) {
     EXPECT_TRUE(logged.Sent().empty()) << file;
   }
 }
+#endif
 
 TEST_F(BurnCommands, SpeedTextsAreCheckedAndTheSpeedTheDriveTookIsShown) {
   const std::string image = Image("i.iso", 1);

@@ -1,9 +1,11 @@
 // The address plan of a session: descriptor, path table, directory, boot and
 // file sectors, and the track length.
 
+#if !defined(_WIN32)
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 
@@ -70,6 +72,7 @@ TEST_F(ImageLayoutTest, BootableWithJolietPlacesBootItemsAfterTheDirectories) {
   EXPECT_EQ(burner.PaddingSectors, 150 - (burner.BootImageSector + 3));
 }
 
+#if !defined(_WIN32)
 TEST_F(ImageLayoutTest, MissingBootImageTurnsBootableOff) {
   AddOneSmallFile();
   // A socket is there but can't be opened: as if the image vanished after
@@ -90,6 +93,7 @@ TEST_F(ImageLayoutTest, MissingBootImageTurnsBootableOff) {
   ::close(fd);
   EXPECT_TRUE(Logged(">>> BOOT IMAGE " + socket + " CAN'T BE READ, THE DISC WILL NOT BOOT", 4));
 }
+#endif
 
 TEST_F(ImageLayoutTest, BootImagesTooSmallToBootAreRefused) {
   AddOneSmallFile();

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#if !defined(_WIN32)
 #include <sys/xattr.h>
 #include <unistd.h>
+#endif
 
 #include "platform/FileFind.h"
 #include "platform/FileIO.h"
@@ -31,11 +33,13 @@ const TListing* Find(const std::vector<TListing>& items, const std::string& name
   return nullptr;
 }
 
+#if !defined(_WIN32)
 bool HasUserXattrs(const std::string& file) {
   if (::setxattr(file.c_str(), "user.qnzb.probe", "1", 1, 0) != 0)
     return false;
   return ::removexattr(file.c_str(), "user.qnzb.probe") == 0;
 }
+#endif
 
 TEST(FileFind, DotEntriesFirstThenSortedCaseInsensitively) {
   TempDir dir;
@@ -113,6 +117,7 @@ TEST(FileFind, AliasesAreNumberedPerFolderAndStableUnderAnyMask) {
   EXPECT_EQ(masked[0].AlternateName, "MYLONG~3.TXT");
 }
 
+#if !defined(_WIN32)
 TEST(FileFind, AttributesAndAttrMaskFiltering) {
   TempDir dir;
   dir.write("plain.txt", "x");
@@ -151,6 +156,7 @@ TEST(FileFind, AttributesAndAttrMaskFiltering) {
   for (const auto& row : filters)
     EXPECT_EQ(Names(FindFiles(dir.at("*.*"), row.mask)), row.names) << "mask " << row.mask;
 }
+#endif
 
 TEST(FileFind, SizesAndWriteTimes) {
   TempDir dir;
@@ -172,6 +178,7 @@ TEST(FileFind, SizesAndWriteTimes) {
   EXPECT_EQ(folder[0].Size(), 0);
 }
 
+#if !defined(_WIN32)
 TEST(FileFind, ArchiveBitRoundTrip) {
   TempDir dir;
   const std::string file = dir.write("data.txt", "x");
@@ -211,7 +218,9 @@ TEST(FileFind, ArchiveBitRoundTrip) {
   ASSERT_EQ(::setxattr(file.c_str(), "user.qnzb.archived", "1600000000.000000006", mark.size(), 0), 0);
   EXPECT_EQ(attrOf(), faArchive);
 }
+#endif
 
+#if !defined(_WIN32)
 TEST(FileFind, LinksAreFollowedBrokenOnesAndLoopsSkippedWithALogLine) {
   TempDir dir;
   dir.writePattern("target.bin", 300);
@@ -238,7 +247,9 @@ TEST(FileFind, LinksAreFollowedBrokenOnesAndLoopsSkippedWithALogLine) {
   EXPECT_EQ(Names(FindFiles(dir.at("sub/deeper/*"), faAnyFile)), (std::vector<std::string>{".", ".."}));
   EXPECT_TRUE(log.mentions(dir.at("sub/deeper/up")));
 }
+#endif
 
+#if !defined(_WIN32)
 TEST(FileFind, SpecialFilesAreSkippedWithALogLine) {
   TempDir dir;
   dir.write("file.txt", "x");
@@ -247,6 +258,7 @@ TEST(FileFind, SpecialFilesAreSkippedWithALogLine) {
   EXPECT_EQ(Names(FindFiles(dir.at("*"), 0)), std::vector<std::string>{"file.txt"});
   EXPECT_TRUE(log.mentions(dir.at("pipe")));
 }
+#endif
 
 } // namespace
 } // namespace qnzb::platform

@@ -20,10 +20,12 @@ using test::TempDir;
 
 constexpr int64_t GiB = 1LL << 30;
 
+#if !defined(_WIN32)
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
+#endif
 
 TEST(FileIO, CreateWriteSeekReadRoundTrip) {
   TempDir dir;
@@ -100,6 +102,7 @@ TEST(FileIO, FailuresAreToldApartFromTheEnd) {
   FileClose(h);
 }
 
+#if !defined(_WIN32)
 TEST(FileIO, OpeningAFifoWithoutWriterDoesNotBlock) {
   TempDir dir;
   ASSERT_EQ(::mkfifo(dir.at("pipe").c_str(), 0644), 0);
@@ -109,6 +112,7 @@ TEST(FileIO, OpeningAFifoWithoutWriterDoesNotBlock) {
   EXPECT_EQ(FileReadChecked(h, buf, 4), 0);
   FileClose(h);
 }
+#endif
 
 TEST(FileIO, PositionsBeyondFourGiB) {
   TempDir dir;
@@ -178,6 +182,7 @@ TEST(FileIO, AttributesOfPaths) {
   }
 }
 
+#if !defined(_WIN32)
 TEST(FileIO, ReadOnlyBitTogglesWritePermission) {
   TempDir dir;
   const std::string file = dir.write("f", "x");
@@ -198,6 +203,7 @@ TEST(FileIO, ReadOnlyBitTogglesWritePermission) {
   ASSERT_TRUE(ApplyFileAttributes(folder, 0));
   EXPECT_EQ(FileAttributesOf(folder), faDirectory);
 }
+#endif
 
 TEST(FileIO, SetAttributesOnAMissingFileFailsWithALogLine) {
   TempDir dir;
@@ -207,6 +213,7 @@ TEST(FileIO, SetAttributesOnAMissingFileFailsWithALogLine) {
   EXPECT_TRUE(log.mentions(dir.at("missing")));
 }
 
+#if !defined(_WIN32)
 TEST(FileIO, WriteTimeRoundTrips) {
   TempDir dir;
   const std::string file = dir.write("f", "x");
@@ -225,6 +232,7 @@ TEST(FileIO, WriteTimeRoundTrips) {
   EXPECT_FALSE(SetFileWriteTime(file, 0, -1));
   EXPECT_FALSE(SetFileWriteTime(dir.at("missing"), 0, 0));
 }
+#endif
 
 TEST(FileIO, ForceDirectoriesAndDeleteFile) {
   TempDir dir;

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <linux/capability.h>
+#endif
 #include <sys/stat.h>
+#if !defined(_WIN32)
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <optional>
@@ -187,6 +191,7 @@ TEST(Profile, BadFilesNeitherCrashNorLoseTheirBytes) {
   EXPECT_EQ(ReadProfileString("S", "k", Missing, dir.write("big.ini", hugeLine + "\n[S]\nk=found\n")), "found");
 }
 
+#if !defined(_WIN32)
 TEST(Profile, FilesThatAreNoIniFilesAreLeftAlone) {
   TempDir dir;
   const std::string tooLarge = dir.writeSparse("large.ini", ProfileMaxBytes + 1);
@@ -220,7 +225,9 @@ TEST(Profile, FilesThatAreNoIniFilesAreLeftAlone) {
   EXPECT_FALSE(StoreProfileString("S", "k", "v", file + "/QNZB.ini"));
   EXPECT_EQ(test::readFile(file), "data");
 }
+#endif
 
+#if !defined(_WIN32)
 TEST(Profile, WriteReplacesTheFileWhole) {
   TempDir dir;
   // Created with its folders on the first write.
@@ -247,6 +254,8 @@ TEST(Profile, WriteReplacesTheFileWhole) {
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(test::readFile(ini), "[S]\na=1\nb=2\nc=3\n");
 }
+#endif
+#if !defined(_WIN32)
 
 // Capabilities belong to a thread: without these the calling thread obeys
 // file permissions even when it runs as root.
@@ -259,7 +268,9 @@ bool DropPermissionOverrides() {
     data[cap / 32].effective &= ~(1u << (cap % 32));
   return ::syscall(SYS_capset, &header, data) == 0;
 }
+#endif
 
+#if !defined(_WIN32)
 TEST(Profile, UnwritableFolderKeepsTheOldFile) {
   TempDir dir;
   const std::string ini = dir.write("locked/s.ini", "[S]\nk=old\n");
@@ -272,6 +283,7 @@ TEST(Profile, UnwritableFolderKeepsTheOldFile) {
   EXPECT_FALSE(written);
   EXPECT_EQ(ReadProfileString("S", "k", Missing, ini), "old");
 }
+#endif
 
 TEST(Profile, ConcurrentWritersLoseNoKey) {
   TempDir dir;
@@ -290,6 +302,7 @@ TEST(Profile, ConcurrentWritersLoseNoKey) {
       EXPECT_EQ(ReadProfileString("S", "k" + std::to_string(t) + "_" + std::to_string(k), Missing, ini), "v");
 }
 
+#if !defined(_WIN32)
 TEST(Profile, SettingsFileLocation) {
   const struct {
     std::optional<std::string> ini, config, home;
@@ -311,6 +324,7 @@ TEST(Profile, SettingsFileLocation) {
     EXPECT_EQ(SettingsFilePath(), row.expected);
   }
 }
+#endif
 
 } // namespace
 } // namespace qnzb::platform

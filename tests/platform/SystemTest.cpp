@@ -8,12 +8,15 @@
 
 #include "platform/FileIO.h"
 #include "platform/System.h"
+#if !defined(_WIN32)
 #include "platform/posix/CodePage.h"
+#endif
 #include "PlatformTestSupport.h"
 
 namespace qnzb::platform {
 namespace {
 
+#if !defined(_WIN32)
 TEST(System, TimeZoneBiasFollowsTz) {
   const struct {
     const char* tz;
@@ -25,6 +28,7 @@ TEST(System, TimeZoneBiasFollowsTz) {
   }
   ::tzset();  // back to the zone of the restored TZ
 }
+#endif
 
 TEST(System, Utf8AndUtf16RoundTrip) {
   // The test runner never calls setlocale: the C locale counts as UTF-8.
@@ -68,6 +72,7 @@ TEST(System, InvalidTextBecomesReplacementCharacters) {
   EXPECT_EQ(Utf16ToAnsi(u"\xDC00\xD83D"), "??");
 }
 
+#if !defined(_WIN32)
 TEST(System, OtherCodeSetsGoThroughIconv) {
   EXPECT_EQ(posix::CodeSetToUtf16("caf\xE9", "ISO-8859-1"), u"caf\u00E9");
   EXPECT_EQ(posix::CodeSetToUtf16("\x80 5", "CP1252"), u"\u20AC 5");
@@ -88,6 +93,7 @@ TEST(System, OtherCodeSetsGoThroughIconv) {
   // A code set iconv doesn't know is taken as UTF-8.
   EXPECT_EQ(posix::CodeSetToUtf16("caf\xC3\xA9", "NO-SUCH-CODESET"), u"caf\u00E9");
 }
+#endif
 
 TEST(System, PlatformLogDeliversEveryLineUntilReset) {
   std::atomic<int> lines{0};

@@ -257,6 +257,7 @@ TEST_F(CacheTest, ReturnedBlocksAreReusedSoAJobAllocatesOnlyACacheFull) {
   EXPECT_LE(seen.size(), static_cast<size_t>(cache->BlockCount()) + 1);
 }
 
+#if !defined(_WIN32)
 TEST_F(CacheTest, WaitsEndOnReadyOrWakeRatherThanOnTheirTimeout) {
   const std::string big = tmp.writePattern("big.bin", 8 * 1048576, 7);
   TCacheSource s;
@@ -289,6 +290,7 @@ TEST_F(CacheTest, WaitsEndOnReadyOrWakeRatherThanOnTheirTimeout) {
   ::close(holder);  // the reader sees the end of the source and pads it
   EXPECT_TRUE(Drain(*waiting).bytes == std::string(4096, '\0'));
 }
+#endif
 
 TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
   const auto openFiles = [] {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/runtime/DateTime.h"
+#include "support/ScopedEnv.h"
 
 namespace qnzb {
 namespace {
@@ -27,22 +28,11 @@ std::string Show(const TDateTimeParts& p) {
 
 class ScopedTimeZone {
 public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ"))
-      old_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_)
-      ::setenv("TZ", old_->c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
+  explicit ScopedTimeZone(const char* zone) : zone_("TZ", zone) { ::tzset(); }
+  ~ScopedTimeZone() { ::tzset(); }
 
 private:
-  std::optional<std::string> old_;
+  test::TScopedEnv zone_;
 };
 
 constexpr double MsPerDay = 86'400'000.0;

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #ifdef __linux__
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 #endif
 
 #include <algorithm>

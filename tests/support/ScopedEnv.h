@@ -8,6 +8,24 @@
 
 namespace qnzb::test {
 
+// setenv and unsetenv, on Windows through the C runtime's own environment
+// (an empty value removes a variable there).
+inline void SetEnv(const std::string& name, const std::string& value) {
+#if defined(_WIN32)
+  ::_putenv_s(name.c_str(), value.c_str());
+#else
+  ::setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+inline void UnsetEnv(const std::string& name) {
+#if defined(_WIN32)
+  ::_putenv_s(name.c_str(), "");
+#else
+  ::unsetenv(name.c_str());
+#endif
+}
+
 class TScopedEnv {
 public:
   TScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
@@ -22,9 +40,9 @@ public:
 private:
   void Apply(const std::optional<std::string>& value) {
     if (value)
-      ::setenv(name_.c_str(), value->c_str(), 1);
+      SetEnv(name_, *value);
     else
-      ::unsetenv(name_.c_str());
+      UnsetEnv(name_);
   }
 
   std::string name_;

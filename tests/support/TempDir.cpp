@@ -1,6 +1,9 @@
 #include "support/TempDir.h"
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -11,12 +14,20 @@ namespace fs = std::filesystem;
 namespace qnzb::test {
 
 TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "qnzb-test-XXXXXX").string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (!::mkdtemp(buf.data()))
-    throw std::runtime_error("mkdtemp failed");
-  path_ = buf.data();
+  // mkdtemp's contract without it: a fresh name, created by us alone.
+  static std::atomic<unsigned> serial{0};
+  std::random_device entropy;
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "qnzb-test-%08x%04x", entropy(), serial.fetch_add(1) & 0xFFFF);
+    std::error_code ec;
+    if (fs::create_directory(base / name, ec)) {
+      path_ = (base / name).generic_string();
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary folder could be made in " + base.string());
 }
 
 TempDir::~TempDir() {

@@ -1,17 +1,16 @@
-// The ASPI manager library, loaded with dlopen as the transport loads it and
-// driven through its two entry points only: host adapter and device queries,
-// commands completing through an eventfd on the manager's thread, bad request
+// The ASPI manager library, loaded as the transport loads it and driven
+// through its two entry points only: host adapter and device queries,
+// commands completing through an event on the manager's thread, bad request
 // blocks, aborts, and a virtual clock shared through its tick-source hook.
 // Media are changed the way a user does, with the vdrive command on the state
 // directory, which the loaded drive notices.
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
+#if !defined(_WIN32)
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -22,6 +21,9 @@
 
 #include "engine/device/AspiTypes.h"
 #include "engine/device/ScsiSense.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Event.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "vdrive/DriveConfig.h"
 #include "vdrive/VDriveCommand.h"
@@ -30,6 +32,19 @@ namespace qnzb::vdrive::test {
 namespace {
 
 using SetTickSourceFn = void (*)(uint64_t (*)(void*), void*);
+
+// Waits for the manager's signal; where the event is an eventfd, also that it
+// came once.
+void ExpectSignalledOnce(platform::TEventHandle event, const std::string& what) {
+  // Completion normally takes microseconds; the bound only keeps a broken
+  // manager from hanging the suite.
+  ASSERT_EQ(platform::WaitForEvent(event, 20'000), platform::TWaitResult::Signalled) << what << " was never signalled";
+#if !defined(_WIN32)
+  uint64_t count = 0;
+  EXPECT_EQ(::read(static_cast<int>(event), &count, sizeof count), static_cast<ssize_t>(sizeof count));
+  EXPECT_EQ(count, 1u) << what << " signalled more than once";
+#endif
+}
 
 std::atomic<uint64_t> virtualNow{0};
 uint64_t VirtualTicks(void*) {
@@ -40,18 +55,18 @@ class AspiLibrary : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     dir = new qnzb::test::TempDir;
-    ::setenv("QNZB_VDRIVE", dir->path().c_str(), 1);
-    handle = ::dlopen(QNZB_ASPI_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << ::dlerror();
-    support = reinterpret_cast<GetASPI32SupportInfoFn>(::dlsym(handle, GetASPI32SupportInfoName));
-    send = reinterpret_cast<SendASPI32CommandFn>(::dlsym(handle, SendASPI32CommandName));
-    setTicks = reinterpret_cast<SetTickSourceFn>(::dlsym(handle, "QnzbVDriveSetTickSource"));
+    qnzb::test::SetEnv("QNZB_VDRIVE", dir->path());
+    handle = platform::LoadDynamicLibrary(QNZB_ASPI_LIBRARY);
+    ASSERT_NE(handle, nullptr) << platform::LastLibraryError();
+    support = reinterpret_cast<GetASPI32SupportInfoFn>(platform::GetProcAddress(handle, GetASPI32SupportInfoName));
+    send = reinterpret_cast<SendASPI32CommandFn>(platform::GetProcAddress(handle, SendASPI32CommandName));
+    setTicks = reinterpret_cast<SetTickSourceFn>(platform::GetProcAddress(handle, "QnzbVDriveSetTickSource"));
   }
 
   static void TearDownTestSuite() {
     if (handle)
-      ::dlclose(handle);
-    ::unsetenv("QNZB_VDRIVE");
+      platform::FreeLibrary(handle);
+    qnzb::test::UnsetEnv("QNZB_VDRIVE");
     delete dir;
   }
 
@@ -87,19 +102,13 @@ protected:
   // Sends with SRB_EVENT_NOTIFY and waits for the event; returns the status
   // SendASPI32Command returned.
   static uint32_t SendAndWait(SRB_ExecSCSICmd& srb) {
-    const int event = ::eventfd(0, EFD_CLOEXEC);
-    EXPECT_GE(event, 0);
+    const platform::TEventHandle event = platform::NewEvent();
+    EXPECT_NE(event, platform::InvalidEvent);
     srb.SRB_Flags |= SRB_EVENT_NOTIFY;
     srb.SRB_PostProc = EventToPostProc(event);
     const uint32_t returned = send(&srb);
-    pollfd p{event, POLLIN, 0};
-    // Completion normally takes microseconds; the bound only keeps a broken
-    // manager from hanging the suite.
-    EXPECT_EQ(::poll(&p, 1, 20'000), 1) << "the event was never signalled";
-    uint64_t count = 0;
-    EXPECT_EQ(::read(event, &count, sizeof count), static_cast<ssize_t>(sizeof count));
-    EXPECT_EQ(count, 1u);
-    ::close(event);
+    ExpectSignalledOnce(event, "the event");
+    platform::CloseEvent(event);
     return returned;
   }
 
@@ -108,7 +117,7 @@ protected:
   }
 
   static inline qnzb::test::TempDir* dir = nullptr;
-  static inline void* handle = nullptr;
+  static inline platform::TLibraryHandle handle = nullptr;
   static inline GetASPI32SupportInfoFn support = nullptr;
   static inline SendASPI32CommandFn send = nullptr;
   static inline SetTickSourceFn setTicks = nullptr;
@@ -238,12 +247,13 @@ TEST_F(AspiLibrary, RefusesMalformedRequestBlocks) {
   EXPECT_EQ(send(unknown), SS_INVALID_CMD);
   EXPECT_EQ(unknown[1], SS_INVALID_CMD);
   SRB_ExecSCSICmd closed = Request({0x00, 0, 0, 0, 0, 0}, SRB_EVENT_NOTIFY);
-  const int event = ::eventfd(0, EFD_CLOEXEC);
-  ::close(event);
+  const platform::TEventHandle event = platform::NewEvent();
+  platform::CloseEvent(event);
   closed.SRB_PostProc = EventToPostProc(event);
-  EXPECT_EQ(send(&closed), SS_INVALID_SRB) << "an event that is no open descriptor";
+  EXPECT_EQ(send(&closed), SS_INVALID_SRB) << "an event that is no open handle";
 }
 
+#if !defined(_WIN32)
 TEST_F(AspiLibrary, TheCallerMayCloseItsEventAsSoonAsTheStatusIsFinal) {
   // The caller closes its event and opens a file, which gets the same
   // descriptor number. The manager must signal its own copy of the event,
@@ -252,12 +262,12 @@ TEST_F(AspiLibrary, TheCallerMayCloseItsEventAsSoonAsTheStatusIsFinal) {
   const std::string path = scratch.write("victim", "");
   for (int i = 0; i < 100; ++i) {
     SRB_ExecSCSICmd srb = Request({0x00, 0, 0, 0, 0, 0}, SRB_EVENT_NOTIFY);
-    const int event = ::eventfd(0, EFD_CLOEXEC);
+    const platform::TEventHandle event = platform::NewEvent();
     srb.SRB_PostProc = EventToPostProc(event);
     ASSERT_EQ(send(&srb), SS_PENDING);
     // Closed even before the status is final: the request arrived with a
     // valid event, which is all the manager may rely on.
-    ::close(event);
+    platform::CloseEvent(event);
     const int victim = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_GE(victim, 0);
     while (Status(srb) == SS_PENDING)
@@ -270,19 +280,20 @@ TEST_F(AspiLibrary, TheCallerMayCloseItsEventAsSoonAsTheStatusIsFinal) {
     ASSERT_EQ(qnzb::test::readFile(path), "") << "iteration " << i;
   }
 }
+#endif
 
 TEST_F(AspiLibrary, AbortTakesBackOnlyRequestsNotYetRunning) {
   Vdrive({"insert", "dvd-ram"});
   constexpr int Count = 64;
   std::vector<uint8_t> data(32 * 2048, 0x5A);
   std::vector<SRB_ExecSCSICmd> requests;
-  std::vector<int> events;
+  std::vector<platform::TEventHandle> events;
   requests.reserve(Count);
   for (int i = 0; i < Count; ++i) {
     const auto lba = static_cast<uint8_t>(i);
     requests.push_back(Request({0x2A, 0, 0, 0, lba, 0, 0, 0, 32, 0}, SRB_DIR_OUT | SRB_EVENT_NOTIFY, data.data(),
                                static_cast<uint32_t>(data.size())));
-    events.push_back(::eventfd(0, EFD_CLOEXEC));
+    events.push_back(platform::NewEvent());
     requests.back().SRB_PostProc = EventToPostProc(events.back());
   }
   for (auto& r : requests)
@@ -293,12 +304,8 @@ TEST_F(AspiLibrary, AbortTakesBackOnlyRequestsNotYetRunning) {
   abort.SRB_ToAbort = &requests.back();
   const uint32_t result = send(&abort);
   for (size_t i = 0; i < requests.size(); ++i) {
-    pollfd p{events[i], POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 20'000), 1) << "request " << i << " never completed";
-    uint64_t count = 0;
-    EXPECT_EQ(::read(events[i], &count, sizeof count), static_cast<ssize_t>(sizeof count));
-    EXPECT_EQ(count, 1u) << "signalled once";
-    ::close(events[i]);
+    ExpectSignalledOnce(events[i], "request " + std::to_string(i));
+    platform::CloseEvent(events[i]);
   }
   if (result == SS_COMP) {
     EXPECT_EQ(Status(requests.back()), SS_ABORTED) << "taken back before it ran";
