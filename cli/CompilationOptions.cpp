@@ -134,7 +134,8 @@ void ApplySettings(TQNZBurner& burner, TAppOptions& options, const TCompilationF
 }
 
 std::string AbsolutePath(const std::string& path) {
-  return fs::absolute(fs::path(path)).lexically_normal().string();
+  // "/" throughout, as the user's own paths and the program's messages have it.
+  return fs::absolute(fs::path(path)).lexically_normal().generic_string();
 }
 
 std::optional<TCompilation> RowsFromPaths(const std::vector<std::string>& paths, bool recursive,

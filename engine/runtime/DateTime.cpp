@@ -109,12 +109,56 @@ bool IsAsciiLetter(char c) {
   return u >= 'A' && u <= 'Z';
 }
 
-bool LocalTime(std::time_t t, std::tm& tm) {
+// The Gregorian calendar repeats every 400 years, weekdays included. The
+// Windows C library converts no time before 1970 or after 3000: such times are
+// converted in the cycle from 1970 and moved back, under today's rules of the zone.
+constexpr int CalendarCycleYears = 400;
+constexpr int64_t CalendarCycleSeconds = 146'097LL * 86'400;
+
+bool SystemLocalTime(std::time_t t, std::tm& tm) {
 #ifdef _WIN32
   return ::localtime_s(&tm, &t) == 0;
 #else
   return ::localtime_r(&t, &tm) != nullptr;
 #endif
+}
+
+// Whole cycles that bring `seconds` into the first cycle from 1970.
+int64_t CyclesFrom1970(int64_t seconds) {
+  return seconds >= 0 ? seconds / CalendarCycleSeconds : -((-seconds + CalendarCycleSeconds - 1) / CalendarCycleSeconds);
+}
+
+bool LocalTime(std::time_t t, std::tm& tm) {
+  if (SystemLocalTime(t, tm))
+    return true;
+  const int64_t cycles = CyclesFrom1970(static_cast<int64_t>(t));
+  if (cycles == 0 || !SystemLocalTime(static_cast<std::time_t>(t - cycles * CalendarCycleSeconds), tm))
+    return false;
+  tm.tm_year += static_cast<int>(cycles * CalendarCycleYears);
+  return true;
+}
+
+bool SystemMakeTime(std::tm tm, std::time_t& out) {
+  // mktime returns -1 both on failure and for one valid second; only success sets tm_wday.
+  tm.tm_wday = -1;
+  out = std::mktime(&tm);
+  return out != static_cast<std::time_t>(-1) || tm.tm_wday != -1;
+}
+
+// mktime, with the years the system can't convert handled as LocalTime does.
+bool MakeTime(std::tm tm, std::time_t& out) {
+  if (SystemMakeTime(tm, out))
+    return true;
+  const int yearsFrom1970 = tm.tm_year - 70;
+  const int cycles = yearsFrom1970 >= 0 ? yearsFrom1970 / CalendarCycleYears
+                                        : -((-yearsFrom1970 + CalendarCycleYears - 1) / CalendarCycleYears);
+  if (cycles == 0)
+    return false;
+  tm.tm_year -= cycles * CalendarCycleYears;
+  if (!SystemMakeTime(tm, out))
+    return false;
+  out += static_cast<std::time_t>(cycles * CalendarCycleSeconds);
+  return true;
 }
 
 } // namespace
@@ -200,10 +244,8 @@ bool LocalDateTimeToUnixTime(TDateTime value, int64_t& seconds, int32_t& nanosec
   tm.tm_min = parts.Minute;
   tm.tm_sec = parts.Second;
   tm.tm_isdst = -1;
-  // mktime returns -1 both on failure and for one valid second; only success sets tm_wday.
-  tm.tm_wday = -1;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && tm.tm_wday == -1)
+  std::time_t t = 0;
+  if (!MakeTime(tm, t))
     return false;
   seconds = static_cast<int64_t>(t);
   nanoseconds = static_cast<int32_t>(ms % 1000 * 1'000'000);

@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string_view>
 #include <vector>
 
@@ -28,39 +27,9 @@ namespace {
 using TDriveMap = std::array<std::string, 26>;
 using group_t = struct group;
 
-struct TRegistry {
-  std::mutex mutex;
-  std::array<std::optional<TSimulatedDrive>, 26> simulated;
-  std::array<bool, 26> exclusive{};
-  std::map<TDriveHandle, posix::TOpenDrive> open;
-  TDriveHandle next = 1;
-};
-
-TRegistry& Registry() {
-  static TRegistry registry;
-  return registry;
-}
-
-thread_local TDriveError lastError;
-
-struct TOpenHookState {
-  std::mutex mutex;
-  TOpenHook hook;
-};
-
-TOpenHookState& OpenHookState() {
-  static TOpenHookState state;
-  return state;
-}
-
 // open() of a device path, or the errno the test hook fails it with.
 int OpenPath(const std::string& path, bool readWrite, bool exclusive) {
-  TOpenHook hook;
-  {
-    TOpenHookState& state = OpenHookState();
-    const std::lock_guard lock(state.mutex);
-    hook = state.hook;
-  }
+  const TOpenHook hook = common::CurrentOpenHook();
   if (hook) {
     if (const int error = hook(path, readWrite)) {
       errno = error;
@@ -121,11 +90,6 @@ TDriveError OpenError(const std::string& path, int error) {
   return e;
 }
 
-int LetterIndex(char letter) {
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
-  return upper >= 'A' && upper <= 'Z' ? upper - 'A' : -1;
-}
-
 // /dev/sr0, /dev/sr1, ... in number order.
 std::vector<std::string> OpticalDevices() {
   std::vector<std::pair<unsigned long, std::string>> found;
@@ -158,7 +122,7 @@ TDriveMap OpticalMap() {
       rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
       if (item.empty())
         continue;
-      const int index = item.size() > 2 && item[1] == '=' ? LetterIndex(item[0]) : -1;
+      const int index = item.size() > 2 && item[1] == '=' ? common::LetterIndex(item[0]) : -1;
       if (index < 0) {
         PlatformLog("QNZB_DRIVES: ignored \"" + std::string(item) + "\" (expected LETTER=PATH)");
         continue;
@@ -178,43 +142,9 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-TDriveHandle Register(posix::TOpenDrive drive) {
-  TRegistry& registry = Registry();
-  const std::lock_guard lock(registry.mutex);
-  const TDriveHandle handle = registry.next++;
-  registry.open.emplace(handle, std::move(drive));
-  return handle;
-}
-
 } // namespace
 
 namespace posix {
-
-std::optional<TSimulatedDrive> SimulatedDriveOf(char letter) {
-  const int index = LetterIndex(letter);
-  if (index < 0)
-    return std::nullopt;
-  TRegistry& registry = Registry();
-  const std::lock_guard lock(registry.mutex);
-  return registry.simulated[static_cast<size_t>(index)];
-}
-
-std::optional<TOpenDrive> LookUpDrive(TDriveHandle handle) {
-  TRegistry& registry = Registry();
-  const std::lock_guard lock(registry.mutex);
-  const auto it = registry.open.find(handle);
-  if (it == registry.open.end())
-    return std::nullopt;
-  return it->second;
-}
-
-void SetDriveError(TDriveError error) {
-  lastError = std::move(error);
-}
-
-void ClearDriveError() {
-  lastError = TDriveError{};
-}
 
 std::string DeniedText(const std::string& path) {
   std::string text = "permission denied on " + path;
@@ -230,13 +160,9 @@ std::string DeniedText(const std::string& path) {
 
 } // namespace posix
 
-TDriveError LastDriveError() {
-  return lastError;
-}
-
 std::string DriveDevicePath(char letter) {
-  const int index = LetterIndex(letter);
-  if (index < 0 || posix::SimulatedDriveOf(letter))
+  const int index = common::LetterIndex(letter);
+  if (index < 0 || common::SimulatedDriveOf(letter))
     return {};
   const TDriveMap map = OpticalMap();
   if (!map[static_cast<size_t>(index)].empty())
@@ -247,10 +173,10 @@ std::string DriveDevicePath(char letter) {
 TDriveType DriveTypeOf(const std::string& rootPath) {
   if (rootPath.empty() || (rootPath.size() > 1 && rootPath[1] != ':'))
     return TDriveType::NoRootDir;
-  const int index = LetterIndex(rootPath[0]);
+  const int index = common::LetterIndex(rootPath[0]);
   if (index < 0)
     return TDriveType::NoRootDir;
-  if (posix::SimulatedDriveOf(rootPath[0]))
+  if (common::SimulatedDriveOf(rootPath[0]))
     return TDriveType::CdRom;
   const TDriveMap map = OpticalMap();
   const std::string& path = map[static_cast<size_t>(index)];
@@ -260,29 +186,24 @@ TDriveType DriveTypeOf(const std::string& rootPath) {
 }
 
 TDriveHandle OpenDrive(char letter) {
-  const int index = LetterIndex(letter);
+  const int index = common::LetterIndex(letter);
   const auto fail = [](TDriveError error) {
-    posix::SetDriveError(std::move(error));
+    common::SetDriveError(std::move(error));
     return InvalidDriveHandle;
   };
   if (index < 0)
     return fail({TDriveFault::NoDrive, 0, 0, {}, "no drive letter"});
   const char upper = static_cast<char>('A' + index);
-  if (std::optional<TSimulatedDrive> simulated = posix::SimulatedDriveOf(upper)) {
+  if (std::optional<TSimulatedDrive> simulated = common::SimulatedDriveOf(upper)) {
     if (simulated->OpenFails)
       return fail({TDriveFault::Refused, 0, 0, {}, std::string("drive ") + upper + ": can't be opened"});
-    posix::ClearDriveError();
-    return Register({-1, simulated, upper, {}, false});
+    common::ClearDriveError();
+    return common::RegisterDrive({-1, simulated, upper, {}, false});
   }
   const std::string path = DriveDevicePath(upper);
   if (path.empty())
     return fail({TDriveFault::NoDrive, 0, 0, {}, std::string("no drive ") + upper + ":"});
-  bool exclusive = false;
-  {
-    TRegistry& registry = Registry();
-    const std::lock_guard lock(registry.mutex);
-    exclusive = registry.exclusive[static_cast<size_t>(index)];
-  }
+  const bool exclusive = common::DriveExclusive(index);
   int fd = OpenPath(path, true, exclusive);
   const int readWriteError = fd < 0 ? errno : 0;
   // Busy is the answer for any access mode: no read-only fallback then.
@@ -290,75 +211,15 @@ TDriveHandle OpenDrive(char letter) {
     fd = OpenPath(path, false, exclusive);
   if (fd < 0)
     return fail(OpenError(path, errno));
-  posix::ClearDriveError();
-  return Register({fd, std::nullopt, upper, path, readWriteError != 0});
-}
-
-void SetDriveExclusive(char letter, bool exclusive) {
-  const int index = LetterIndex(letter);
-  if (index < 0)
-    return;
-  TRegistry& registry = Registry();
-  const std::lock_guard lock(registry.mutex);
-  registry.exclusive[static_cast<size_t>(index)] = exclusive;
+  common::ClearDriveError();
+  return common::RegisterDrive({fd, std::nullopt, upper, path, readWriteError != 0});
 }
 
 bool CloseDrive(TDriveHandle handle) {
-  TRegistry& registry = Registry();
-  int fd = -1;
-  {
-    const std::lock_guard lock(registry.mutex);
-    const auto it = registry.open.find(handle);
-    if (it == registry.open.end())
-      return false;
-    fd = it->second.Descriptor;
-    registry.open.erase(it);
-  }
-  return fd < 0 || ::close(fd) == 0;
-}
-
-void SetOpenHook(TOpenHook hook) {
-  TOpenHookState& state = OpenHookState();
-  const std::lock_guard lock(state.mutex);
-  state.hook = std::move(hook);
-}
-
-bool DriveOpenedReadOnly(TDriveHandle handle) {
-  const std::optional<posix::TOpenDrive> drive = posix::LookUpDrive(handle);
-  return drive && drive->ReadOnly;
-}
-
-size_t OpenDriveHandleCount() {
-  TRegistry& registry = Registry();
-  const std::lock_guard lock(registry.mutex);
-  return registry.open.size();
-}
-
-bool AttachSimulatedDrive(char letter, const TSimulatedDrive& drive) {
-  const int index = LetterIndex(letter);
-  if (index < 0 || !drive.Device)
+  const std::optional<common::TOpenDrive> drive = common::UnregisterDrive(handle);
+  if (!drive)
     return false;
-  TRegistry& registry = Registry();
-  const std::lock_guard lock(registry.mutex);
-  registry.simulated[static_cast<size_t>(index)] = drive;
-  return true;
-}
-
-void DetachSimulatedDrive(char letter) {
-  const int index = LetterIndex(letter);
-  if (index < 0)
-    return;
-  TRegistry& registry = Registry();
-  const std::lock_guard lock(registry.mutex);
-  registry.simulated[static_cast<size_t>(index)].reset();
-  for (auto& [handle, open] : registry.open)
-    if (open.Simulated && open.Letter == 'A' + index)
-      open.Simulated->Device = nullptr;
-}
-
-void DetachAllSimulatedDrives() {
-  for (char letter = 'A'; letter <= 'Z'; ++letter)
-    DetachSimulatedDrive(letter);
+  return drive->System < 0 || ::close(static_cast<int>(drive->System)) == 0;
 }
 
 } // namespace qnzb::platform

@@ -17,20 +17,14 @@
 
 #include "platform/FileIO.h"
 #include "platform/System.h"
+#include "platform/common/ProfileEntries.h"
 
 namespace qnzb::platform {
 namespace {
 
-constexpr std::string_view Blanks = " \t";
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 
-std::string_view Trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(Blanks);
-  if (first == std::string_view::npos)
-    return {};
-  const size_t last = text.find_last_not_of(Blanks);
-  return text.substr(first, last - first + 1);
-}
+std::string_view Trim(std::string_view text) { return common::TrimBlanks(text); }
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -169,11 +163,6 @@ std::optional<std::string> FindValue(std::string_view content, std::string_view 
     }
   }
   return std::nullopt;
-}
-
-// A line break would split the entry; a NUL would cut it short for other readers.
-bool Storable(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 // The value as it goes into the file, quoted where reading would otherwise
@@ -331,38 +320,12 @@ std::string ReadProfileString(std::string_view section, std::string_view key, st
   return value ? std::move(*value) : std::string(defaultValue);
 }
 
-int32_t ReadProfileInt(std::string_view section, std::string_view key, int32_t defaultValue,
-                       const std::string& fileName) {
-  const std::string text = ReadProfileString(section, key, "", fileName);
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-    negative = text[i++] == '-';
-  if (i == text.size())
-    return defaultValue;
-  int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9')
-      return defaultValue;
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<int64_t>(INT32_MAX) + 1)
-      return defaultValue;
-  }
-  if (negative)
-    value = -value;
-  if (value < INT32_MIN || value > INT32_MAX)
-    return defaultValue;
-  return static_cast<int32_t>(value);
-}
-
 bool StoreProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& fileName) {
+  if (fileName.empty() || !common::IsStorableEntry(section, key, value))
+    return false;
   const std::string_view sectionName = Trim(section);
   const std::string_view keyName = Trim(key);
-  if (fileName.empty() || sectionName.empty() || keyName.empty() || !Storable(section) || !Storable(key) ||
-      !Storable(value) || sectionName.find(']') != std::string_view::npos ||
-      keyName.find('=') != std::string_view::npos || keyName.front() == '[' || keyName.front() == ';')
-    return false;
 
   const std::lock_guard lock(WriteMutex());
   const std::string target = ReplacedFile(fileName);

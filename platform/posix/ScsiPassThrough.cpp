@@ -14,21 +14,11 @@
 #include <limits>
 #include <span>
 
+#include "platform/common/PassThroughRequest.h"
 #include "platform/posix/DriveRegistry.h"
 
 namespace qnzb::platform {
 namespace {
-
-struct THookState {
-  std::mutex mutex;
-  TSgIoHook hook;
-  TAddressHook address;
-};
-
-THookState& HookState() {
-  static THookState state;
-  return state;
-}
 
 int RealSgIo(int descriptor, TSgIoRequest& request) {
   sg_io_hdr_t header{};
@@ -61,12 +51,7 @@ int RealSgIo(int descriptor, TSgIoRequest& request) {
 }
 
 int SgIo(int descriptor, TSgIoRequest& request) {
-  TSgIoHook hook;
-  {
-    THookState& state = HookState();
-    const std::lock_guard lock(state.mutex);
-    hook = state.hook;
-  }
+  const TSgIoHook hook = common::CurrentSgIoHook();
   return hook ? hook(descriptor, request) : RealSgIo(descriptor, request);
 }
 
@@ -80,7 +65,7 @@ constexpr uint16_t DidTransportFailfast = 0x0F;
 constexpr uint16_t DriverTimeout = 0x06;
 
 bool Fail(TDriveError error) {
-  posix::SetDriveError(std::move(error));
+  common::SetDriveError(std::move(error));
   return false;
 }
 
@@ -100,7 +85,7 @@ bool NodeChanged(int descriptor, const std::string& path) {
 
 // A failing SG_IO ioctl in words. Without write access the kernel refuses
 // every command that changes the medium or the drive's settings.
-TDriveError IoctlError(const posix::TOpenDrive& drive, int error) {
+TDriveError IoctlError(const common::TOpenDrive& drive, int error) {
   TDriveError e;
   e.SystemError = error;
   e.Path = drive.Path;
@@ -119,7 +104,7 @@ TDriveError IoctlError(const posix::TOpenDrive& drive, int error) {
       e.Text = "the drive of " + drive.Path + " is gone";
       break;
     case EIO:
-      e.Fault = NodeChanged(drive.Descriptor, drive.Path) ? TDriveFault::Gone : TDriveFault::IoError;
+      e.Fault = NodeChanged(static_cast<int>(drive.System), drive.Path) ? TDriveFault::Gone : TDriveFault::IoError;
       e.Text = e.Fault == TDriveFault::Gone ? "the drive of " + drive.Path + " is gone"
                                             : "I/O error on " + drive.Path;
       break;
@@ -136,7 +121,7 @@ TDriveError IoctlError(const posix::TOpenDrive& drive, int error) {
 }
 
 // An adapter error of a command that came back.
-TDriveError HostError(const posix::TOpenDrive& drive, const TSgIoRequest& request) {
+TDriveError HostError(const common::TOpenDrive& drive, const TSgIoRequest& request) {
   TDriveError e;
   e.HostStatus = request.HostStatus;
   e.Path = drive.Path;
@@ -183,97 +168,26 @@ int RealIdLun(int descriptor, TScsiIdLun& address) {
   return 0;
 }
 
-// The parts of the structure every path needs, checked: false when it can't
-// be carried out safely.
-struct TChecked {
-  SCSI_PASS_THROUGH_DIRECT* Spt;
-  uint8_t* Sense;
-  uint8_t SenseCapacity;
-};
-
-bool Check(void* buffer, uint32_t length, TChecked& out) {
-  if (!buffer || length < sizeof(SCSI_PASS_THROUGH_DIRECT))
-    return false;
-  auto* spt = static_cast<SCSI_PASS_THROUGH_DIRECT*>(buffer);
-  if (spt->CdbLength == 0 || spt->CdbLength > sizeof spt->Cdb)
-    return false;
-  if (spt->DataTransferLength > 0 && !spt->DataBuffer)
-    return false;
-  if (spt->DataIn > SptDataUnspecified)
-    return false;
-  // Data with no direction is not something SG_IO can carry.
-  if (spt->DataIn == SptDataUnspecified && spt->DataTransferLength > 0)
-    return false;
-  uint8_t* sense = nullptr;
-  uint8_t capacity = 0;
-  if (spt->SenseInfoLength > 0) {
-    // The sense buffer must lie after the structure and inside the buffer.
-    if (spt->SenseInfoOffset < sizeof(SCSI_PASS_THROUGH_DIRECT) || spt->SenseInfoOffset >= length)
-      return false;
-    sense = static_cast<uint8_t*>(buffer) + spt->SenseInfoOffset;
-    const uint32_t room = length - spt->SenseInfoOffset;
-    capacity = static_cast<uint8_t>(spt->SenseInfoLength < room ? spt->SenseInfoLength : room);
-  }
-  out = {spt, sense, capacity};
-  return true;
-}
-
-bool RunSimulated(SimulatedDevice& device, const TChecked& c) {
-  SCSI_PASS_THROUGH_DIRECT& spt = *c.Spt;
-  ScsiDirection direction = ScsiDirection::None;
-  if (spt.DataTransferLength > 0)
-    direction = spt.DataIn == SptDataIn ? ScsiDirection::In : ScsiDirection::Out;
-  uint8_t sense[255] = {};
-  const ScsiOutcome outcome =
-      device.Execute(std::span<const uint8_t>(spt.Cdb, spt.CdbLength),
-                     std::span<uint8_t>(static_cast<uint8_t*>(spt.DataBuffer), spt.DataTransferLength), direction,
-                     std::span<uint8_t>(sense, c.SenseCapacity));
-  spt.ScsiStatus = outcome.Status;
-  const uint8_t senseLength = outcome.SenseLength < c.SenseCapacity ? outcome.SenseLength : c.SenseCapacity;
-  if (senseLength > 0)
-    std::memcpy(c.Sense, sense, senseLength);
-  spt.SenseInfoLength = senseLength;
-  if (outcome.Transferred < spt.DataTransferLength)
-    spt.DataTransferLength = outcome.Transferred;
-  return true;
-}
-
-bool RunSgIo(const posix::TOpenDrive& drive, const TChecked& c) {
-  SCSI_PASS_THROUGH_DIRECT& spt = *c.Spt;
-  TSgIoRequest request;
-  request.Node = drive.Path;
-  if (spt.DataTransferLength > 0)
-    request.Direction = spt.DataIn == SptDataIn ? TSgIoRequest::TDirection::FromDevice
-                                                         : TSgIoRequest::TDirection::ToDevice;
-  request.Cdb = spt.Cdb;
-  request.CdbLength = spt.CdbLength;
-  request.Data = spt.DataBuffer;
-  request.DataLength = spt.DataTransferLength;
-  constexpr uint32_t maxSeconds = std::numeric_limits<uint32_t>::max() / 1000;
-  request.TimeoutMs = (spt.TimeOutValue < maxSeconds ? spt.TimeOutValue : maxSeconds) * 1000;
-  request.Sense = c.Sense;
-  request.SenseCapacity = c.SenseCapacity;
-  if (SgIo(drive.Descriptor, request) != 0)
+bool RunSgIo(const common::TOpenDrive& drive, const common::TCheckedRequest& c) {
+  TSgIoRequest request = common::SeamRequest(drive.Path, c);
+  if (SgIo(static_cast<int>(drive.System), request) != 0)
     return Fail(IoctlError(drive, errno));
-  spt.ScsiStatus = request.Status;
-  spt.SenseInfoLength = request.SenseWritten < c.SenseCapacity ? request.SenseWritten : c.SenseCapacity;
-  if (request.Residual > 0 && static_cast<uint32_t>(request.Residual) <= spt.DataTransferLength)
-    spt.DataTransferLength -= static_cast<uint32_t>(request.Residual);
+  common::ApplySeamReply(request, c);
   // A status with an adapter error (time-out, reset, no connect) is a failed
   // transport, not an answer of the device.
   if (request.HostStatus != 0 || (request.DriverStatus & 0x0F) == DriverTimeout)
     return Fail(HostError(drive, request));
-  posix::ClearDriveError();
+  common::ClearDriveError();
   return true;
 }
 
 } // namespace
 
 bool ScsiPassThroughDirect(TDriveHandle handle, void* buffer, uint32_t length) {
-  TChecked checked{};
-  if (!Check(buffer, length, checked))
+  common::TCheckedRequest checked;
+  if (!common::CheckRequest(buffer, length, checked))
     return Fail({TDriveFault::Malformed, EINVAL, 0, {}, "malformed pass-through request"});
-  const std::optional<posix::TOpenDrive> drive = posix::LookUpDrive(handle);
+  const std::optional<common::TOpenDrive> drive = common::LookUpDrive(handle);
   if (!drive)
     return Fail({TDriveFault::NotOpen, EBADF, 0, {}, "the drive is not open"});
   if (drive->Simulated) {
@@ -282,35 +196,30 @@ bool ScsiPassThroughDirect(TDriveHandle handle, void* buffer, uint32_t length) {
       return Fail({TDriveFault::Gone, ENODEV, 0, {}, "the drive of " + name + " is gone"});
     if (drive->Simulated->PassThroughFails)
       return Fail({TDriveFault::IoError, EIO, 0, {}, "I/O error on " + name});
-    posix::ClearDriveError();
-    return RunSimulated(*drive->Simulated->Device, checked);
+    common::ClearDriveError();
+    return common::RunOnSimulatedDevice(*drive->Simulated->Device, checked);
   }
   return RunSgIo(*drive, checked);
 }
 
 bool ScsiGetAddress(TDriveHandle handle, SCSI_ADDRESS& address) {
-  const std::optional<posix::TOpenDrive> drive = posix::LookUpDrive(handle);
+  const std::optional<common::TOpenDrive> drive = common::LookUpDrive(handle);
   if (!drive)
     return Fail({TDriveFault::NotOpen, EBADF, 0, {}, "the drive is not open"});
   if (drive->Simulated) {
     if (!drive->Simulated->Address)
       return Fail({TDriveFault::Refused, ENOTTY, 0, {}, "the drive has no SCSI address"});
-    posix::ClearDriveError();
+    common::ClearDriveError();
     address = *drive->Simulated->Address;
     address.Length = sizeof(SCSI_ADDRESS);
     return true;
   }
-  TAddressHook hook;
-  {
-    THookState& state = HookState();
-    const std::lock_guard lock(state.mutex);
-    hook = state.address;
-  }
+  const TAddressHook hook = common::CurrentAddressHook();
   TScsiIdLun found;
-  const int error = hook ? hook(drive->Path, found) : RealIdLun(drive->Descriptor, found);
+  const int error = hook ? hook(drive->Path, found) : RealIdLun(static_cast<int>(drive->System), found);
   if (error != 0)
     return Fail({TDriveFault::Refused, error, 0, drive->Path, drive->Path + " has no SCSI address"});
-  posix::ClearDriveError();
+  common::ClearDriveError();
   address.Length = sizeof(SCSI_ADDRESS);
   // The Windows layout has one byte for the host: numbers from 256 on wrap.
   address.PortNumber = static_cast<uint8_t>(found.Host);
@@ -318,18 +227,6 @@ bool ScsiGetAddress(TDriveHandle handle, SCSI_ADDRESS& address) {
   address.TargetId = found.Id;
   address.Lun = found.Lun;
   return true;
-}
-
-void SetSgIoHook(TSgIoHook hook) {
-  THookState& state = HookState();
-  const std::lock_guard lock(state.mutex);
-  state.hook = std::move(hook);
-}
-
-void SetAddressHook(TAddressHook hook) {
-  THookState& state = HookState();
-  const std::lock_guard lock(state.mutex);
-  state.address = std::move(hook);
 }
 
 } // namespace qnzb::platform

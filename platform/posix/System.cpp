@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <vector>
 
 #include "platform/posix/CodePage.h"
@@ -27,17 +26,6 @@ const char* NonUtf8CodeSet() {
       ::strcmp(codeSet, "ANSI_X3.4-1968") == 0)
     return nullptr;
   return codeSet;
-}
-
-struct TLogState {
-  // Recursive, so a log that reports through PlatformLog itself can't deadlock.
-  std::recursive_mutex mutex;
-  TPlatformLog log;
-};
-
-TLogState& LogState() {
-  static TLogState state;
-  return state;
 }
 
 } // namespace
@@ -61,19 +49,6 @@ std::string Utf16ToAnsi(std::u16string_view text) {
 size_t Utf16Length(std::string_view text) {
   const char* codeSet = NonUtf8CodeSet();
   return codeSet ? posix::CodeSetToUtf16(text, codeSet).size() : posix::Utf8Utf16Length(text);
-}
-
-void SetPlatformLog(TPlatformLog log) {
-  TLogState& state = LogState();
-  const std::lock_guard lock(state.mutex);
-  state.log = std::move(log);
-}
-
-void PlatformLog(const std::string& line) {
-  TLogState& state = LogState();
-  const std::lock_guard lock(state.mutex);
-  if (state.log)
-    state.log(line);
 }
 
 std::string ProgramDirectory() {

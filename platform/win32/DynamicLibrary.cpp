@@ -43,7 +43,10 @@ TProcAddress GetProcAddress(TLibraryHandle library, const char* name) {
   if (!library || !name)
     return nullptr;
   // FARPROC and TProcAddress are both "any function" types.
-  return reinterpret_cast<TProcAddress>(::GetProcAddress(static_cast<HMODULE>(library), name));
+  const auto address = reinterpret_cast<TProcAddress>(::GetProcAddress(static_cast<HMODULE>(library), name));
+  if (!address)
+    lastError = std::string(name) + ": " + win32::ErrorText(::GetLastError());
+  return address;
 }
 
 bool FreeLibrary(TLibraryHandle library) {

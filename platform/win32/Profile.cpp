@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/System.h"
+#include "platform/common/ProfileEntries.h"
 #include "platform/win32/WinApi.h"
 
 namespace qnzb::platform {
@@ -74,8 +75,6 @@ std::string ReadPath(const std::string& fileName) {
   return path;
 }
 
-bool HasLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 } // namespace
@@ -104,34 +103,9 @@ std::string ReadProfileString(std::string_view section, std::string_view key, st
   }
 }
 
-int32_t ReadProfileInt(std::string_view section, std::string_view key, int32_t defaultValue,
-                       const std::string& fileName) {
-  const std::string text = ReadProfileString(section, key, "", fileName);
-  if (text.empty())
-    return defaultValue;
-  size_t at = text[0] == '+' || text[0] == '-' ? 1 : 0;
-  if (at == text.size())
-    return defaultValue;
-  int64_t value = 0;
-  for (; at < text.size(); ++at) {
-    if (text[at] < '0' || text[at] > '9')
-      return defaultValue;
-    value = value * 10 + (text[at] - '0');
-    if (value > 0x80000000LL)
-      return defaultValue;
-  }
-  if (text[0] == '-')
-    value = -value;
-  if (value > INT32_MAX || value < INT32_MIN)
-    return defaultValue;
-  return static_cast<int32_t>(value);
-}
-
 bool StoreProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& fileName) {
-  if (fileName.empty() || section.empty() || key.empty() || HasLineBreakOrNul(section) || HasLineBreakOrNul(key) ||
-      HasLineBreakOrNul(value) || section.find(']') != std::string_view::npos ||
-      key.find('=') != std::string_view::npos || key[0] == '[' || key[0] == ';')
+  if (fileName.empty() || !common::IsStorableEntry(section, key, value))
     return false;
   const std::string path = FullPath(fileName);
   int64_t size = 0;

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <mutex>
 
+#include "platform/common/PassThroughRequest.h"
 #include "platform/win32/DriveRegistry.h"
 // After <windows.h>, whose types it uses.
 #include <winioctl.h>
@@ -28,79 +28,13 @@ static_assert(SCSI_IOCTL_DATA_IN == SptDataIn && SCSI_IOCTL_DATA_OUT == SptDataO
 
 namespace {
 
-struct THookState {
-  std::mutex mutex;
-  TSgIoHook hook;
-  TAddressHook address;
-};
-
-THookState& HookState() {
-  static THookState state;
-  return state;
-}
-
 bool Fail(TDriveError error) {
-  win32::SetDriveError(std::move(error));
+  common::SetDriveError(std::move(error));
   return false;
 }
 
-struct TChecked {
-  SCSI_PASS_THROUGH_DIRECT* Spt;
-  uint8_t* Sense;
-  uint8_t SenseCapacity;
-};
-
-bool Check(void* buffer, uint32_t length, TChecked& out) {
-  if (!buffer || length < sizeof(SCSI_PASS_THROUGH_DIRECT))
-    return false;
-  auto* spt = static_cast<SCSI_PASS_THROUGH_DIRECT*>(buffer);
-  if (spt->CdbLength == 0 || spt->CdbLength > sizeof spt->Cdb)
-    return false;
-  if (spt->DataTransferLength > 0 && !spt->DataBuffer)
-    return false;
-  if (spt->DataIn > SptDataUnspecified)
-    return false;
-  if (spt->DataIn == SptDataUnspecified && spt->DataTransferLength > 0)
-    return false;
-  uint8_t* sense = nullptr;
-  uint8_t capacity = 0;
-  if (spt->SenseInfoLength > 0) {
-    if (spt->SenseInfoOffset < sizeof(SCSI_PASS_THROUGH_DIRECT) || spt->SenseInfoOffset >= length)
-      return false;
-    sense = static_cast<uint8_t*>(buffer) + spt->SenseInfoOffset;
-    const uint32_t room = length - spt->SenseInfoOffset;
-    capacity = static_cast<uint8_t>(spt->SenseInfoLength < room ? spt->SenseInfoLength : room);
-    // The driver writes up to SenseInfoLength: never past the buffer.
-    spt->SenseInfoLength = capacity;
-  }
-  // The driver checks the length against its own structure.
-  spt->Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-  out = {spt, sense, capacity};
-  return true;
-}
-
-bool RunSimulated(SimulatedDevice& device, const TChecked& c) {
-  SCSI_PASS_THROUGH_DIRECT& spt = *c.Spt;
-  ScsiDirection direction = ScsiDirection::None;
-  if (spt.DataTransferLength > 0)
-    direction = spt.DataIn == SptDataIn ? ScsiDirection::In : ScsiDirection::Out;
-  uint8_t sense[255] = {};
-  const ScsiOutcome outcome =
-      device.Execute(std::span<const uint8_t>(spt.Cdb, spt.CdbLength),
-                     std::span<uint8_t>(static_cast<uint8_t*>(spt.DataBuffer), spt.DataTransferLength), direction,
-                     std::span<uint8_t>(sense, c.SenseCapacity));
-  spt.ScsiStatus = outcome.Status;
-  const uint8_t senseLength = outcome.SenseLength < c.SenseCapacity ? outcome.SenseLength : c.SenseCapacity;
-  if (senseLength > 0)
-    std::memcpy(c.Sense, sense, senseLength);
-  spt.SenseInfoLength = senseLength;
-  if (outcome.Transferred < spt.DataTransferLength)
-    spt.DataTransferLength = outcome.Transferred;
-  return true;
-}
-
 // A failed DeviceIoControl in words.
-TDriveError IoctlError(const win32::TOpenDrive& drive, DWORD error) {
+TDriveError IoctlError(const common::TOpenDrive& drive, DWORD error) {
   TDriveError e;
   e.SystemError = static_cast<int>(error);
   e.Path = drive.Path;
@@ -155,39 +89,23 @@ DWORD SeamError(int error) {
 }
 
 // The command through the test seam, translated as SG_IO carries it.
-bool RunSeam(const TSgIoHook& hook, const win32::TOpenDrive& drive, const TChecked& c) {
-  SCSI_PASS_THROUGH_DIRECT& spt = *c.Spt;
-  TSgIoRequest request;
-  request.Node = drive.Path;
-  if (spt.DataTransferLength > 0)
-    request.Direction = spt.DataIn == SptDataIn ? TSgIoRequest::TDirection::FromDevice
-                                                : TSgIoRequest::TDirection::ToDevice;
-  request.Cdb = spt.Cdb;
-  request.CdbLength = spt.CdbLength;
-  request.Data = spt.DataBuffer;
-  request.DataLength = spt.DataTransferLength;
-  constexpr uint32_t maxSeconds = std::numeric_limits<uint32_t>::max() / 1000;
-  request.TimeoutMs = (spt.TimeOutValue < maxSeconds ? spt.TimeOutValue : maxSeconds) * 1000;
-  request.Sense = c.Sense;
-  request.SenseCapacity = c.SenseCapacity;
+bool RunSeam(const TSgIoHook& hook, const common::TOpenDrive& drive, const common::TCheckedRequest& c) {
+  TSgIoRequest request = common::SeamRequest(drive.Path, c);
   if (hook(-1, request) != 0)
     return Fail(IoctlError(drive, SeamError(errno)));
-  spt.ScsiStatus = request.Status;
-  spt.SenseInfoLength = request.SenseWritten < c.SenseCapacity ? request.SenseWritten : c.SenseCapacity;
-  if (request.Residual > 0 && static_cast<uint32_t>(request.Residual) <= spt.DataTransferLength)
-    spt.DataTransferLength -= static_cast<uint32_t>(request.Residual);
+  common::ApplySeamReply(request, c);
   if (request.HostStatus != 0)
     return Fail({TDriveFault::HostError, 0, request.HostStatus, drive.Path,
                  "the adapter of " + drive.Path + " reported an error"});
-  win32::ClearDriveError();
+  common::ClearDriveError();
   return true;
 }
 
-bool RunDevice(const win32::TOpenDrive& drive, void* buffer, uint32_t length, const TChecked& c) {
+bool RunDevice(const common::TOpenDrive& drive, void* buffer, uint32_t length, const common::TCheckedRequest& c) {
   SCSI_PASS_THROUGH_DIRECT& spt = *c.Spt;
   const uint32_t wanted = spt.DataTransferLength;
   DWORD returned = 0;
-  if (!::DeviceIoControl(drive.Device, IOCTL_SCSI_PASS_THROUGH_DIRECT, buffer, length, buffer, length, &returned,
+  if (!::DeviceIoControl(win32::ToHandle(drive.System), IOCTL_SCSI_PASS_THROUGH_DIRECT, buffer, length, buffer, length, &returned,
                          nullptr))
     return Fail(IoctlError(drive, ::GetLastError()));
   // The port driver reports the bytes moved in DataTransferLength and the
@@ -196,17 +114,21 @@ bool RunDevice(const win32::TOpenDrive& drive, void* buffer, uint32_t length, co
     spt.DataTransferLength = wanted;
   if (spt.SenseInfoLength > c.SenseCapacity)
     spt.SenseInfoLength = c.SenseCapacity;
-  win32::ClearDriveError();
+  common::ClearDriveError();
   return true;
 }
 
 } // namespace
 
 bool ScsiPassThroughDirect(TDriveHandle handle, void* buffer, uint32_t length) {
-  TChecked checked{};
-  if (!Check(buffer, length, checked))
+  common::TCheckedRequest checked;
+  if (!common::CheckRequest(buffer, length, checked))
     return Fail({TDriveFault::Malformed, ERROR_INVALID_PARAMETER, 0, {}, "malformed pass-through request"});
-  const std::optional<win32::TOpenDrive> drive = win32::LookUpDrive(handle);
+  // The port driver writes up to SenseInfoLength and checks Length against
+  // its own structure.
+  checked.Spt->SenseInfoLength = checked.SenseCapacity;
+  checked.Spt->Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  const std::optional<common::TOpenDrive> drive = common::LookUpDrive(handle);
   if (!drive)
     return Fail({TDriveFault::NotOpen, ERROR_INVALID_HANDLE, 0, {}, "the drive is not open"});
   if (drive->Simulated) {
@@ -215,68 +137,46 @@ bool ScsiPassThroughDirect(TDriveHandle handle, void* buffer, uint32_t length) {
       return Fail({TDriveFault::Gone, ERROR_DEV_NOT_EXIST, 0, {}, "the drive of " + name + " is gone"});
     if (drive->Simulated->PassThroughFails)
       return Fail({TDriveFault::IoError, ERROR_IO_DEVICE, 0, {}, "I/O error on " + name});
-    win32::ClearDriveError();
-    return RunSimulated(*drive->Simulated->Device, checked);
+    common::ClearDriveError();
+    return common::RunOnSimulatedDevice(*drive->Simulated->Device, checked);
   }
-  TSgIoHook hook;
-  {
-    THookState& state = HookState();
-    const std::lock_guard lock(state.mutex);
-    hook = state.hook;
-  }
+  const TSgIoHook hook = common::CurrentSgIoHook();
   return hook ? RunSeam(hook, *drive, checked) : RunDevice(*drive, buffer, length, checked);
 }
 
 bool ScsiGetAddress(TDriveHandle handle, SCSI_ADDRESS& address) {
-  const std::optional<win32::TOpenDrive> drive = win32::LookUpDrive(handle);
+  const std::optional<common::TOpenDrive> drive = common::LookUpDrive(handle);
   if (!drive)
     return Fail({TDriveFault::NotOpen, ERROR_INVALID_HANDLE, 0, {}, "the drive is not open"});
   if (drive->Simulated) {
     if (!drive->Simulated->Address)
       return Fail({TDriveFault::Refused, ERROR_NOT_SUPPORTED, 0, {}, "the drive has no SCSI address"});
-    win32::ClearDriveError();
+    common::ClearDriveError();
     address = *drive->Simulated->Address;
     address.Length = sizeof(SCSI_ADDRESS);
     return true;
   }
-  TAddressHook hook;
-  {
-    THookState& state = HookState();
-    const std::lock_guard lock(state.mutex);
-    hook = state.address;
-  }
+  const TAddressHook hook = common::CurrentAddressHook();
   if (hook) {
     TScsiIdLun found;
     if (const int error = hook(drive->Path, found))
       return Fail({TDriveFault::Refused, error, 0, drive->Path, drive->Path + " has no SCSI address"});
     address = {sizeof(SCSI_ADDRESS), static_cast<uint8_t>(found.Host), found.Channel, found.Id, found.Lun};
-    win32::ClearDriveError();
+    common::ClearDriveError();
     return true;
   }
   ::SCSI_ADDRESS system{};
   system.Length = sizeof system;
   DWORD returned = 0;
-  if (!::DeviceIoControl(drive->Device, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &system, sizeof system, &returned,
+  if (!::DeviceIoControl(win32::ToHandle(drive->System), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &system, sizeof system, &returned,
                          nullptr)) {
     const DWORD error = ::GetLastError();
     return Fail({TDriveFault::Refused, static_cast<int>(error), 0, drive->Path,
                  drive->Path + " has no SCSI address"});
   }
   address = {sizeof(SCSI_ADDRESS), system.PortNumber, system.PathId, system.TargetId, system.Lun};
-  win32::ClearDriveError();
+  common::ClearDriveError();
   return true;
-}
-
-void SetSgIoHook(TSgIoHook hook) {
-  THookState& state = HookState();
-  const std::lock_guard lock(state.mutex);
-  state.hook = std::move(hook);
-}
-
-void SetAddressHook(TAddressHook hook) {
-  THookState& state = HookState();
-  const std::lock_guard lock(state.mutex);
-  state.address = std::move(hook);
 }
 
 } // namespace qnzb::platform

@@ -3,7 +3,6 @@
 #include "platform/System.h"
 
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 #include "platform/win32/WinApi.h"
@@ -37,17 +36,6 @@ std::string NativePath(const std::string& path) {
 } // namespace win32
 
 namespace {
-
-struct TLogState {
-  // Recursive, so a log that reports through PlatformLog itself can't deadlock.
-  std::recursive_mutex mutex;
-  TPlatformLog log;
-};
-
-TLogState& LogState() {
-  static TLogState state;
-  return state;
-}
 
 // The ANSI code page's default character is "?"; UTF-8 takes none.
 bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }
@@ -92,19 +80,6 @@ size_t Utf16Length(std::string_view text) {
     return 0;
   const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   return n > 0 ? static_cast<size_t>(n) : text.size();
-}
-
-void SetPlatformLog(TPlatformLog log) {
-  TLogState& state = LogState();
-  const std::lock_guard lock(state.mutex);
-  state.log = std::move(log);
-}
-
-void PlatformLog(const std::string& line) {
-  TLogState& state = LogState();
-  const std::lock_guard lock(state.mutex);
-  if (state.log)
-    state.log(line);
 }
 
 bool StandardErrorIsTerminal() {

@@ -100,7 +100,7 @@ TEST(CompilationOptions, PathsBecomeAbsoluteRows) {
   EXPECT_TRUE(cli::RowsFromPaths({tmp.at("d")}, true, context)->front().Recursive);
 
   const std::string relative = cli::AbsolutePath("some/where/../file");
-  EXPECT_EQ(relative, (std::filesystem::current_path() / "some/file").string());
+  EXPECT_EQ(relative, (std::filesystem::current_path() / "some/file").generic_string());
   EXPECT_EQ(err.str(), "");
 }
 

@@ -83,6 +83,7 @@ TEST_F(DrivesCommand, ListsEveryDriveLine) {
   EXPECT_EQ(run.out, "1:0:0,G: VENDOR03WORM            3.30 (not supported)\n");
 }
 
+#if !defined(_WIN32)
 TEST_F(DrivesCommand, RealNodesAndTheDrivesThatWereSkipped) {
   TInquiryDrive drive(0x05, "VENDOR01PRODUCT ONE     1.10");
   TFakeNodes nodes(tmp);
@@ -134,6 +135,7 @@ TEST_F(DrivesCommand, RealNodesAndTheDrivesThatWereSkipped) {
     }));
   }
 }
+#endif
 
 TEST_F(DrivesCommand, BadDriveChoices) {
   TInquiryDrive drive(0x05, "VENDOR01PRODUCT ONE     1.10");
@@ -166,7 +168,8 @@ TEST_F(DrivesCommand, NoDriveAtAll) {
   }
 }
 
-#ifdef QNZB_CLI_PATH
+// Through the shell of this system (the Windows acceptance run covers qnzb-cli.exe).
+#if defined(QNZB_CLI_PATH) && !defined(_WIN32)
 
 // The program itself, with its manager library next to it, on a machine
 // without an optical drive: the virtual recorder's line.

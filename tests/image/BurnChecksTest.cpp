@@ -12,7 +12,9 @@
 
 #include "engine/device/DiscSummary.h"
 #include "engine/runtime/Clock.h"
+#include "engine/runtime/Strings.h"
 #include "engine/runtime/Thread.h"
+#include "platform/FileIO.h"
 #include "vdrive/DriveConfig.h"
 
 namespace qnzb::test {
@@ -259,7 +261,8 @@ TEST_F(BurnChecksTest, ASourceGoneSinceItWasAddedIsLeftOutAndNamed) {
   EXPECT_EQ(Run(), "");
   ASSERT_EQ(burner.LeftOut.size(), 1u);
   EXPECT_EQ(burner.LeftOut[0].Path, gone);
-  EXPECT_EQ(burner.LeftOut[0].Reason, "CAN'T BE READ ANY MORE (NO SUCH FILE OR DIRECTORY)");
+  EXPECT_EQ(platform::FileOpen(gone, platform::TFileAccess::Read), platform::InvalidFileHandle);
+  EXPECT_EQ(burner.LeftOut[0].Reason, "CAN'T BE READ ANY MORE (" + UpperCase(platform::LastErrorText()) + ")");
   EXPECT_EQ(burner.LeftOutSummary(), "1 FILE(S) LEFT OUT");
   EXPECT_EQ(burner.FindEntry(burner.RootDir(), "f12999.txt"), nullptr);
   EXPECT_NE(burner.FindEntry(burner.RootDir(), "f12998.txt"), nullptr);

@@ -2,6 +2,7 @@
 
 #include "engine/image/qnISOLib.h"
 #include "engine/runtime/Strings.h"
+#include "platform/FileFind.h"
 #include "image/LayoutFixture.h"
 
 namespace qnzb::test {
@@ -32,26 +33,35 @@ TEST_F(LayoutTest, IsoNamesComeFromAliasesOrUpperCasedValidNames) {
   const struct {
     const char* longName;
     const char* iso;
-    const char* identifier;
   } rows[] = {
-      {"readme.txt", "README.TXT", "README.TXT;1"},
-      {"MAKEFILE.", "MAKEFILE.", "MAKEFILE.;1"},
-      {"My Long Document.txt", "MYLONG~1.TXT", "MYLONG~1.TXT;1"},
+      {"readme.txt", "README.TXT"},
+      {"MAKEFILE.", "MAKEFILE."},
+      {"My Long Document.txt", "MYLONG~1.TXT"},
   };
   for (const auto& row : rows) {
     const TFEntry* e = burner.FindEntry(burner.RootDir(), row.longName);
     ASSERT_NE(e, nullptr) << row.longName;
-    EXPECT_EQ(e->IsoName, row.iso);
-    EXPECT_EQ(IsoIdentifier(*e), row.identifier);
+    std::string iso = row.iso;
+#if defined(_WIN32)
+    // The volume makes the aliases there.
+    if (iso.find('~') != std::string::npos)
+      iso = platform::FindFiles(tmp.at("src/") + row.longName, platform::faAnyFile).at(0).AlternateName;
+#endif
+    EXPECT_EQ(e->IsoName, iso);
+    EXPECT_EQ(IsoIdentifier(*e), iso + ";1");
   }
 }
 
 TEST(JolietNames, AreBigEndianUtf16WithVersionForFiles) {
   EXPECT_EQ(JolietIdentifier("Ab", true), std::string("\0A\0b\0;\0" "1", 8));
+#if defined(_WIN32)
+  EXPECT_EQ(JolietIdentifier("\xE9", false), std::string("\0\xE9", 2));  // the ANSI code page
+#else
   EXPECT_EQ(JolietIdentifier("é", false), std::string("\0\xE9", 2));
   // A character outside the basic plane takes two units (a surrogate pair).
   EXPECT_EQ(JolietIdentifier("\xF0\x9F\x98\x80", false), std::string("\xD8\x3D\xDE\x00", 4));
   EXPECT_EQ(JolietUnits("\xF0\x9F\x98\x80.txt", true), 8u);
+#endif
   EXPECT_EQ(JolietUnits("dir", false), 3u);
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/image/Settings.h"
 #include "engine/image/qnCDBC.h"
@@ -127,6 +128,25 @@ TEST_F(SettingsTest, MissingKeysKeepCurrentValuesWhereTheyShould) {
   EXPECT_TRUE(burner.TestWrite);
 }
 
+// The file's lines without blank ones and line ends: the system's own profile
+// writer (Windows) ends lines in CR LF and drops blank lines between sections.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos)
+      end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (!line.empty())
+      lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
+}
+
 TEST_F(SettingsTest, SavedSettingsComeBackOnTheNextStart) {
   tmp.write("QNZB.ini", "; hand-written\n[Recent]\nFile1=/x.iso\n");
   burner.FinalizeDisc = burner.TestWrite = burner.Bootable = true;
@@ -139,11 +159,11 @@ TEST_F(SettingsTest, SavedSettingsComeBackOnTheNextStart) {
              .SessionToImport = -1, .QuickSaveISO = true, .SavePath = TSavePath::Grayed};
   ASSERT_TRUE(SaveSettings(burner, options, ini));
 
-  EXPECT_EQ(test::readFile(ini),
-            "; hand-written\n[Recent]\nFile1=/x.iso\n\n[Options]\n"
+  EXPECT_EQ(Lines(test::readFile(ini)),
+            Lines("; hand-written\n[Recent]\nFile1=/x.iso\n\n[Options]\n"
             "ArchiveFiles=1\nImportSession=1\nSavePath=Grayed\nCloseDisc=1\nEjectDisc=1\nJolietFS=0\n"
             "Bootable=1\nTestWrite=1\nQuickSaveISO=1\nShowFiles=1\nPerformOPC=0\nSessionNo=-1\n"
-            "BootImage=/images/boot disk.img\nVolumeLable=\" SPACED \"\nCacheSize=67108864\nVerify=0\n");
+            "BootImage=/images/boot disk.img\nVolumeLable=\" SPACED \"\nCacheSize=67108864\nVerify=0\n"));
 
   TQNZBurner next(nullptr);
   ApplyDesignValues(next);

@@ -30,6 +30,7 @@ protected:
   test::TempDir dir_;
 };
 
+#if !defined(_WIN32)
 TEST_F(Drives, QnzbDrivesNamesTheOpticalLetters) {
   const std::string device = dir_.write("sr1", "");
   const test::TScopedPlatformLog log;
@@ -53,7 +54,9 @@ TEST_F(Drives, QnzbDrivesNamesTheOpticalLetters) {
   EXPECT_TRUE(log.mentions("\"7=/x\""));
   EXPECT_TRUE(log.mentions("\"G\""));
 }
+#endif
 
+#if !defined(_WIN32)
 TEST_F(Drives, EmptyOverrideLeavesOnlyTheRoot) {
   const test::TScopedEnv drives("QNZB_DRIVES", "");
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
@@ -61,6 +64,7 @@ TEST_F(Drives, EmptyOverrideLeavesOnlyTheRoot) {
     EXPECT_EQ(DriveTypeOf(root), letter == 'C' ? TDriveType::Fixed : TDriveType::NoRootDir) << root;
   }
 }
+#endif
 
 TEST_F(Drives, SimulatedLetterIsACdDriveWhateverTheMap) {
   const test::TScopedEnv drives("QNZB_DRIVES", "");
@@ -74,6 +78,7 @@ TEST_F(Drives, SimulatedLetterIsACdDriveWhateverTheMap) {
   EXPECT_EQ(DriveTypeOf("H:\\"), TDriveType::NoRootDir);
 }
 
+#if !defined(_WIN32)
 TEST_F(Drives, HandlesOpenAndCloseOnce) {
   const std::string device = dir_.write("sr0", "");
   const test::TScopedEnv drives("QNZB_DRIVES", "D=" + device);
@@ -98,7 +103,9 @@ TEST_F(Drives, HandlesOpenAndCloseOnce) {
   EXPECT_FALSE(CloseDrive(InvalidDriveHandle));
   EXPECT_EQ(OpenDriveHandleCount(), before);
 }
+#endif
 
+#if !defined(_WIN32)
 TEST_F(Drives, OpenFallsBackToReadOnly) {
   // A folder can't be opened for writing, even by root: only the read-only
   // attempt succeeds.
@@ -109,7 +116,9 @@ TEST_F(Drives, OpenFallsBackToReadOnly) {
   EXPECT_TRUE(DriveOpenedReadOnly(handle));
   EXPECT_TRUE(CloseDrive(handle));
 }
+#endif
 
+#if !defined(_WIN32)
 TEST_F(Drives, OpenFailuresSayWhy) {
   test::TFakeNodes nodes(dir_);
   TSilentDevice device;
@@ -149,6 +158,7 @@ TEST_F(Drives, OpenFailuresSayWhy) {
   (void)OpenDrive('D');
   EXPECT_TRUE(LastDriveError().Text.starts_with("permission denied on " + node.Path + ": "));
 }
+#endif
 
 } // namespace
 } // namespace qnzb::platform

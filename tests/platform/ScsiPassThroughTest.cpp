@@ -179,6 +179,7 @@ TEST_F(PassThrough, FailingSimulatedDriveAndDetachedLetter) {
   EXPECT_TRUE(CloseDrive(failing));
 }
 
+#if !defined(_WIN32)
 TEST_F(PassThrough, AddressOfSimulatedAndPlainDevices) {
   SCSI_ADDRESS given{};
   given.PortNumber = 3;
@@ -206,8 +207,10 @@ TEST_F(PassThrough, AddressOfSimulatedAndPlainDevices) {
   for (TDriveHandle h : {g, e, plain})
     EXPECT_TRUE(CloseDrive(h));
 }
+#endif
 
 // Real device paths: the SG_IO request the translation builds, and what comes back.
+#if !defined(_WIN32)
 TEST_F(PassThrough, SgIoTranslation) {
   const test::TScopedEnv drives("QNZB_DRIVES", "D=" + dir_.write("sr0", ""));
   const TDriveHandle handle = OpenDrive('D');
@@ -281,9 +284,11 @@ TEST_F(PassThrough, SgIoTranslation) {
   EXPECT_FALSE(ScsiPassThroughDirect(handle, &lost, sizeof lost));
   EXPECT_TRUE(CloseDrive(handle));
 }
+#endif
 
 // What the kernel says when a command gets no answer, as the fault and the
 // words the layers above pass on.
+#if !defined(_WIN32)
 TEST_F(PassThrough, TransportFailuresSayWhy) {
   struct TRow {
     const char* what;
@@ -337,6 +342,7 @@ TEST_F(PassThrough, TransportFailuresSayWhy) {
   }
   SetOpenHook(nullptr);
 }
+#endif
 
 } // namespace
 } // namespace qnzb::platform

@@ -204,7 +204,12 @@ TEST_F(CacheTest, MissingOrShrunkSourcesAndReadErrors) {
     s.Files = {{folder, 10}};
     auto cache = Start(s);
     Drain(*cache);
+#if defined(_WIN32)
+    // A folder doesn't open as a file on Windows.
+    EXPECT_EQ(cache->Message(), "CAN'T OPEN FILE \"" + folder + "\" OR FILE IS IN USES BY OTHER SOFTWARE");
+#else
     EXPECT_EQ(cache->Message().rfind("READ ERROR IN FILE \"" + folder + "\"", 0), 0u) << cache->Message();
+#endif
   }
 }
 
@@ -293,9 +298,17 @@ TEST_F(CacheTest, WaitsEndOnReadyOrWakeRatherThanOnTheirTimeout) {
 #endif
 
 TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
+#if defined(_WIN32)
+  // Under Wine /proc/self/fd is the emulator's, whose descriptors cache handles:
+  // only the data is checked there.
+  const auto openFiles = [] { return 0; };
+  constexpr bool countsFiles = false;
+#else
   const auto openFiles = [] {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
   };
+  constexpr bool countsFiles = true;
+#endif
   const auto before = openFiles();
   std::vector<std::pair<std::string, int64_t>> files;
   std::string expected;
@@ -309,7 +322,9 @@ TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
     TReadAhead ahead(files, true);
     ahead.Before(0);
     EXPECT_EQ(ahead.Take(0), platform::InvalidFileHandle);  // the file being read is not opened ahead
-    EXPECT_GT(openFiles(), before);
+    if (countsFiles) {
+      EXPECT_GT(openFiles(), before);
+    }
     ahead.Before(5);  // files 1 to 4 were skipped: their handles go
     const platform::TFileHandle h = ahead.Take(5);
     ASSERT_GE(h, 0);
@@ -318,7 +333,9 @@ TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
     EXPECT_EQ(got, readFile(files[5].first));
     platform::FileClose(h);
   }
-  EXPECT_EQ(openFiles(), before);
+  if (countsFiles) {
+    EXPECT_EQ(openFiles(), before);
+  }
 
   // Through the cache, with one file gone after the layout: the bytes before
   // it, then its name in the message; nothing stays open.
@@ -334,7 +351,9 @@ TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
   EXPECT_EQ(failing->Message(), "CAN'T OPEN FILE \"" + files[150].first + "\" OR FILE IS IN USES BY OTHER SOFTWARE");
   failing->WaitFor();
   cache->WaitFor();
-  EXPECT_EQ(openFiles(), before);
+  if (countsFiles) {
+    EXPECT_EQ(openFiles(), before);
+  }
 }
 
 } // namespace

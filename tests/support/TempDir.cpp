@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -29,6 +30,24 @@ TempDir::TempDir() {
   throw std::runtime_error("no temporary folder could be made in " + base.string());
 }
 
+namespace {
+
+// What can be removed of a tree, once each. fs::remove_all of MinGW's
+// library retries for ever a file that another handle still holds open.
+void RemoveTree(const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(path, ec))) {
+    std::vector<fs::path> entries;
+    for (auto it = fs::directory_iterator(path, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+      entries.push_back(it->path());
+    for (const fs::path& entry : entries)
+      RemoveTree(entry);
+  }
+  fs::remove(path, ec);
+}
+
+} // namespace
+
 TempDir::~TempDir() {
   std::error_code ec;
   // Tests may leave read-only folders behind; make them writable so removal works.
@@ -38,7 +57,7 @@ TempDir::~TempDir() {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(path_, ec);
+  RemoveTree(path_);
 }
 
 std::string TempDir::at(std::string_view relative) const {
