@@ -111,7 +111,9 @@ WINE_ENV := WINEPREFIX=$(abspath $(BUILD_WIN64))/wineprefix WINEDEBUG=-all WINED
 test-windows: windows build
 	@test -f $(BUILD_WIN64)/wineprefix/system.reg || { $(WINE_ENV) wineboot -i && $(WINE_ENV) wineserver -w; }
 	@# One wineserver throughout (see tests/windows/acceptance.sh), ended at the end.
-	@rc=0; $(WINE_ENV) wineserver -p 2>/dev/null; \
+	@# Wine's services start with its first program and keep that program's
+	@# output open: started here, so that CTest doesn't wait on them for ever.
+	@rc=0; $(WINE_ENV) wineserver -p 2>/dev/null; $(WINE_ENV) wine cmd /c exit </dev/null >/dev/null 2>&1; \
 	$(WINE_ENV) ctest --test-dir $(BUILD_WIN64) --output-on-failure -j $(JOBS) || rc=1; \
 	$(WINE_ENV) tests/windows/acceptance.sh $(BUILD_WIN64) $(BUILD) || rc=1; \
 	$(WINE_ENV) wineserver -k 2>/dev/null; exit $$rc

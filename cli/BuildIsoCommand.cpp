@@ -20,6 +20,7 @@
 #include "engine/recording/qnCache.h"
 #include "platform/FileIO.h"
 #include "platform/Profile.h"
+#include "platform/PathText.h"
 
 namespace qnzb::cli {
 
@@ -83,12 +84,12 @@ int RunBuildIso(TCliContext& context, const TBuildIsoArgs& args) {
 
     // An earlier image of the same name inside a source folder would be
     // replaced while it is read: found here, refused below.
-    const std::string outName = fs::path(out).filename().string();
+    const std::string outName = platform::PathText(platform::PathOf(out).filename());
     std::string replacedSource;
     burner.OnAddFile = [&](TObject*, const std::string& fullPath, std::string&, std::string&, TDateTime&, int32_t,
                            int64_t, bool& skip) {
       std::error_code ec;
-      if (replacedSource.empty() && !fullPath.empty() && fs::path(fullPath).filename() == outName &&
+      if (replacedSource.empty() && !fullPath.empty() && platform::PathText(platform::PathOf(fullPath).filename()) == outName &&
           (fullPath == out || fs::equivalent(fullPath, out, ec))) {
         replacedSource = fullPath;
         skip = true;

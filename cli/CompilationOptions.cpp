@@ -9,6 +9,7 @@
 #include "cli/CliContext.h"
 #include "engine/image/qnCDBC.h"
 #include "platform/System.h"
+#include "platform/PathText.h"
 
 namespace qnzb::cli {
 
@@ -135,7 +136,7 @@ void ApplySettings(TQNZBurner& burner, TAppOptions& options, const TCompilationF
 
 std::string AbsolutePath(const std::string& path) {
   // "/" throughout, as the user's own paths and the program's messages have it.
-  return fs::absolute(fs::path(path)).lexically_normal().generic_string();
+  return platform::PathText(fs::absolute(platform::PathOf(path)).lexically_normal());
 }
 
 std::optional<TCompilation> RowsFromPaths(const std::vector<std::string>& paths, bool recursive,

@@ -37,8 +37,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   CLI::App app("Quenz CD/DVD Burner: builds ISO 9660 images with Joliet names from files and folders.",
                ProgramName);
-  // Subcommands inherit this, so global switches may follow the subcommand.
+  // Subcommands inherit these, so global switches may follow the subcommand,
+  // and a path such as "/tmp/x.iso" is a path on Windows too, not a "/option".
   app.fallthrough();
+  app.allow_windows_style_options(false);
   // At most one; none is reported below, after CLI11 has named any unknown word.
   app.require_subcommand(0, 1);
   app.set_version_flag("--version", QNZB_VERSION);

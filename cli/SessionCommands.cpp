@@ -20,6 +20,7 @@
 #include "engine/recording/qnCache.h"
 #include "engine/runtime/DateTime.h"
 #include "engine/runtime/Strings.h"
+#include "platform/PathText.h"
 
 namespace qnzb::cli {
 
@@ -166,9 +167,9 @@ public:
   std::optional<fs::path> Below(const fs::path& parent, const std::string& name, const std::string& discPath) {
     const bool plain = !name.empty() && name != "." && name != ".." &&
                        name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
-    fs::path path = parent / name;
+    fs::path path = parent / platform::PathOf(name);
     if (!plain || !Inside(Normal(path))) {
-      context_.Error("not extracted: " + Shown(discPath) + ": its name would put it outside " + target_.string());
+      context_.Error("not extracted: " + Shown(discPath) + ": its name would put it outside " + platform::PathText(target_));
       return std::nullopt;
     }
     return path;
@@ -202,13 +203,13 @@ private:
     if (type == fs::file_type::directory)
       return true;
     if (type != fs::file_type::not_found) {
-      context_.Error("not extracted: " + Shown(discPath) + ": " + path.string() +
+      context_.Error("not extracted: " + Shown(discPath) + ": " + platform::PathText(path) +
                      (ec ? ": " + ec.message() : std::string(" exists and is not a folder") + LeftAsItIs));
       return false;
     }
     fs::create_directories(path, ec);
     if (ec) {
-      context_.Error("could not create the folder " + path.string() + ": " + ec.message());
+      context_.Error("could not create the folder " + platform::PathText(path) + ": " + ec.message());
       return false;
     }
     return true;
@@ -218,14 +219,14 @@ private:
     std::error_code ec;
     const fs::file_type type = TypeAt(path, ec);
     if (type != fs::file_type::regular && type != fs::file_type::not_found) {
-      context_.Error("not extracted: " + Shown(discPath) + ": " + path.string() +
+      context_.Error("not extracted: " + Shown(discPath) + ": " + platform::PathText(path) +
                      (ec ? ": " + ec.message() : std::string(" exists and is not a regular file") + LeftAsItIs));
       return false;
     }
-    if (!burner_.ExtractFile(&entry, path.string())) {
+    if (!burner_.ExtractFile(&entry, platform::PathText(path))) {
       // The engine's log line says why; a stop is reported once, at the end.
       if (!AbortRequested)
-        context_.Error("could not extract " + Shown(discPath) + " to " + path.string());
+        context_.Error("could not extract " + Shown(discPath) + " to " + platform::PathText(path));
       return false;
     }
     ++files_;
@@ -253,8 +254,8 @@ int Extract(TQNZBurner& burner, const TSessionArgs& args, TCliContext& context) 
   const std::optional<TFound> found = FindInSession(burner, args, context);
   if (!found)
     return ExitFailure;
-  TExtraction extraction(burner, context, args.Target);
-  std::optional<fs::path> target = fs::path(args.Target);
+  TExtraction extraction(burner, context, platform::PathOf(args.Target));
+  std::optional<fs::path> target = platform::PathOf(args.Target);
   const std::string discPath = found->Entry != nullptr ? LocalName(*found->Entry) : std::string();
   // Into an existing folder: under the entry's own name.
   std::error_code ec;

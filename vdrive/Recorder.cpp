@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "platform/PathText.h"
 #include "vdrive/RecorderInternal.h"
 
 namespace qnzb::vdrive {
@@ -50,7 +51,7 @@ std::string UnitSerial(const StateDirectory* dir) {
     return {};
   std::error_code ec;
   const auto canonical = std::filesystem::weakly_canonical(dir->Path(), ec);
-  const std::string path = ec ? dir->Path() : canonical.string();
+  const std::string path = ec ? dir->Path() : platform::PathText(canonical);
   uint64_t hash = 14695981039346656037ULL;
   for (const char c : path)
     hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ULL;

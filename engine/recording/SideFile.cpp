@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "engine/recording/qnStreamEx.h"
+#include "platform/PathText.h"
 
 namespace qnzb {
 
@@ -13,7 +14,7 @@ TSideFile::TSideFile(const std::string& target) : target_(target) {
   if (fs::is_symlink(target_, ec)) {
     const fs::path real = fs::canonical(target_, ec);
     if (!ec)
-      target_ = real.string();
+      target_ = platform::PathText(real);
   }
   switch (platform::PathKind(target_)) {
     case platform::TPathKind::Missing:

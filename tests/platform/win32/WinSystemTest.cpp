@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/DynamicLibrary.h"
 #include "platform/FileIO.h"
+#include "platform/PathText.h"
 #include "platform/System.h"
 #include "support/ScopedEnv.h"
 
@@ -31,6 +34,15 @@ TEST(WinSystem, AnsiCodePageRoundTripsAndMarksWhatItLacks) {
   }
   // Characters the code page lacks come back as its default character.
   EXPECT_EQ(Utf16ToAnsi(u"\u3042!"), "?!");
+}
+
+TEST(WinSystem, PathsKeepNamesOfTheCodePage) {
+  if (AnsiToUtf16("\xE9") != u"\u00E9")
+    GTEST_SKIP() << "the names are for a Western code page (1252)";
+  const std::filesystem::path path = PathOf("C:\\Donn\xE9" "es\\caf\xE9.txt");
+  EXPECT_EQ(path.filename().wstring(), L"caf\u00E9.txt");
+  EXPECT_EQ(PathText(path), "C:/Donn\xE9" "es/caf\xE9.txt");
+  EXPECT_EQ(PathText(path.parent_path() / PathOf("na\xEFve")), "C:/Donn\xE9" "es/na\xEFve");
 }
 
 TEST(WinSystem, ProgramAndHomeFolders) {
