@@ -102,6 +102,37 @@ void BM_FindWithStat(benchmark::State& state) { RunFind(state, "-printf '%s %T@\
 BENCHMARK(BM_FindNames)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_FindWithStat)->Unit(benchmark::kMillisecond)->MinTime(3);
 
+// The metadata of the corpus tree "many" (make-corpus.sh, $QNZB_BENCH_DIR/many)
+// with no file data: the layout as AddFolder makes it, then the plan and the
+// encoded records, as an image build does before its first file byte.
+void BM_MetadataOfMany(benchmark::State& state) {
+  const std::string tree = BenchDir() + "/many";
+  if (!fs::is_directory(tree)) {
+    state.SkipWithError("no corpus tree: run shared/bench/make-corpus.sh $QNZB_BENCH_DIR many");
+    return;
+  }
+  TQNZBurner burner(nullptr);
+  int64_t metadataBytes = 0;
+  size_t peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    burner.ResetLayout(600000, 20000);
+    const size_t before = HeapInUse();
+    state.ResumeTiming();
+    burner.AddFolder(burner.RootDir(), tree, "*.*", 63, true, false, false);
+    burner.PrepareImage(true, nullptr);
+    burner.BuildMetadata(true, nullptr);
+    state.PauseTiming();
+    peak = HeapInUse() - before;
+    metadataBytes = static_cast<int64_t>(burner.MetadataStream.size());
+    state.ResumeTiming();
+  }
+  state.counters["entries"] = static_cast<double>(burner.EntryCount());
+  state.counters["metadata_MiB"] = static_cast<double>(metadataBytes) / 1048576.0;
+  state.counters["heap_MiB"] = static_cast<double>(peak) / 1048576.0;
+}
+BENCHMARK(BM_MetadataOfMany)->Unit(benchmark::kMillisecond)->MinTime(3);
+
 void BM_SortPathTable(benchmark::State& state) {
   TQNZBurner burner(nullptr);
   burner.ResetLayout(600000, 20000);
