@@ -2,8 +2,6 @@
 // Internal to the POSIX platform layer: the drive registry, whose handles
 // hold a device's descriptor, and what a refused open of a device says.
 
-#include <mutex>
-#include <optional>
 #include <string>
 
 #include "platform/common/DriveRegistry.h"
