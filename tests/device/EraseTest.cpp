@@ -5,6 +5,7 @@
 #include "RecorderDevice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -174,13 +175,14 @@ TEST_F(EraseTest, SecondEraseWhileOneRunsIsRefused) {
     ++commands;
     if (r.CDBByte[0] == 0x51 && !release) {
       held = true;
+      // Sleeps rather than yields: under Wine a yielding spin starved the waiting thread.
       while (!release)
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   };
   ASSERT_TRUE(device.StartErase(1));
   while (!held)
-    std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const int before = commands;
   EXPECT_FALSE(device.StartErase(1));
   EXPECT_EQ(commands, before);

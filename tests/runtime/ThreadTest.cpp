@@ -137,8 +137,9 @@ TEST(Thread, ExceptionEscapingExecuteIsKeptAndOnTerminateStillRuns) {
 
 TEST(Thread, TerminateAndWaitFor) {
   TLambdaThread polling([](TLambdaThread& self) {
+    // Sleeps rather than yields: under Wine a yielding spin starved the waiting thread.
     while (!self.Terminated())
-      std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   });
   polling.Start();
   polling.Start(); // a second Start does nothing
@@ -184,7 +185,7 @@ protected:
     *running_ = true;
     running_->notify_all();
     while (!Terminated())
-      std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     *stopped = true;
   }
 
