@@ -49,6 +49,9 @@ struct TListing {
 // item has the same alias whatever the mask. "." and ".." carry the
 // attributes of the folder and of its parent, never hidden; folders
 // report size 0. A pattern without "/" lists the current folder.
+// A file's archive bit is looked up only when `attrMask` holds faArchive
+// (on POSIX that reads an extended attribute per file); without it every
+// file carries faArchive, as a file changed since its last backup does.
 // Thread-safe; the order is sorted by the ASCII upper-cased name, ties by the
 // name's bytes.
 [[nodiscard]] std::vector<TListing> FindFiles(std::string_view pattern, int32_t attrMask);

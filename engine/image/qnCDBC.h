@@ -314,7 +314,9 @@ private:
   // Starts the read-ahead cache for the planned session (or for `imageFile`
   // alone) and waits for its pre-fill; false, after OnWriteDone, when the
   // reader failed first.
-  bool StartCache(int32_t blockSize, const std::string& imageFile, int64_t imageFileBytes);
+  // `copyLargeFiles`: the sink is a file the kernel copies large files into.
+  bool StartCache(int32_t blockSize, const std::string& imageFile, int64_t imageFileBytes,
+                  bool copyLargeFiles = false);
   // Starts the writing thread with `sink` over the running cache.
   bool StartWriter(std::unique_ptr<TWriteSink> sink);
   void ReportBeforeStart(const std::string& message);

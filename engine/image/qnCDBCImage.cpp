@@ -198,6 +198,10 @@ bool TQNZBurner::BuildMetadata(bool ImageOnly, TDEntry* ImportInto) {
   const int16_t tz = Layout.TZOffset;
   TBytes& out = MetadataStream;
   out.clear();
+  // All of it at once: grown by doubling, a tree of many files held twice
+  // the metadata's size for a moment.
+  if (FirstFileSector > SessionStart)
+    out.reserve(static_cast<size_t>(FirstFileSector - SessionStart) * SectorSize);
   out.resize(16 * SectorSize, 0);
 
   // Volume descriptors.

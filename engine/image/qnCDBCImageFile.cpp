@@ -143,6 +143,17 @@ public:
     // target's buffer first would only add a pass over the data.
     return Guard([&] { target_->AppendUnbuffered(data, length); }, message);
   }
+  bool Copy(platform::TFileHandle in, int64_t bytes, int32_t length, int64_t& copied,
+            std::string& message) override {
+    return Guard(
+        [&] {
+          copied = bytes > 0 ? target_->CopyFrom(in, bytes) : 0;
+          if (copied < 0)
+            throw EImageError("CANNOT COPY A SOURCE FILE INTO THE IMAGE: " + platform::LastErrorText());
+          target_->AppendZeros(length - copied);
+        },
+        message);
+  }
   bool Finish(std::string& message) override {
     return Guard([&] { target_->Commit(); }, message);
   }
@@ -187,7 +198,7 @@ int32_t TQNZBurner::BuildCachedImage(const std::string& fileName) {
     ReportBeforeStart(e.what());
     return -1;
   }
-  if (StartCache(DvdBlockSize, "", 0))
+  if (StartCache(DvdBlockSize, "", 0, true))
     StartWriter(std::make_unique<TImageFileSink>(fileName));
   return -1;
 }
@@ -253,7 +264,7 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
   }
 
   std::vector<const TFEntry*> entries;
-  std::vector<std::pair<std::string, int64_t>> files;
+  std::vector<TSourceFile> files;
   for (const TFEntry* e : Layout.FileTable) {
     if (e->IsDirectory() || e->Imported || e->IsoSize == 0 || e->SourcePath.empty())
       continue;

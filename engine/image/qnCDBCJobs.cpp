@@ -52,8 +52,10 @@ void TQNZBurner::ReportBeforeStart(const std::string& message) {
   }
 }
 
-bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int64_t imageFileBytes) {
+bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int64_t imageFileBytes,
+                            bool copyLargeFiles) {
   TCacheSource source;
+  source.CopyLargeFiles = copyLargeFiles;
   source.CacheSize = cacheSize_;
   source.BlockSize = blockSize;
   source.PadFlag = WritePostGap;
@@ -69,6 +71,7 @@ bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int
     // The cache takes the metadata over: the stream is empty after every job.
     source.Metadata = std::move(MetadataStream);
     MetadataStream.clear();
+    source.Files.reserve(Layout.FileTable.size());
     for (const TFEntry* e : Layout.FileTable)
       if (!e->IsDirectory() && !e->SourcePath.empty() && e->IsoSize > 0 && !e->Imported)
         source.Files.emplace_back(e->SourcePath, e->IsoSize);

@@ -353,10 +353,14 @@ int32_t TQNZBurner::AddFolder(TDEntry* Dest, const std::string& SourcePath, cons
   // With every name and every attribute asked for, the folders and the files
   // come from one listing of the folder.
   const bool oneListing = IsEveryName(mask) && AttrMask == platform::faAnyFile;
+  // The archive bit costs a look per file on some systems: asked for only
+  // when it selects what is added.
+  const int32_t everything = ArchiveOnly ? platform::faAnyFile : platform::faAnyFile & ~platform::faArchive;
+  const int32_t listMask = ArchiveOnly ? AttrMask | platform::faArchive : AttrMask & ~platform::faArchive;
   std::vector<platform::TListingProblem> problems;
   std::vector<TListing> listing;
   if (Recursive || oneListing)
-    listing = platform::FindFiles(source + "*.*", platform::faAnyFile, problems);
+    listing = platform::FindFiles(source + "*.*", everything, problems);
   if (!oneListing) {
     // The files come from the masked listing below; from this one only what
     // concerns folders: the folder itself and links to folders.
@@ -398,7 +402,7 @@ int32_t TQNZBurner::AddFolder(TDEntry* Dest, const std::string& SourcePath, cons
 
   std::vector<TListing> masked;
   if (!oneListing)
-    masked = platform::FindFiles(source + mask, AttrMask, problems);
+    masked = platform::FindFiles(source + mask, listMask, problems);
   for (const TListing& item : oneListing ? listing : masked) {
     if (IsDotName(item.Name)) {
       result = 1;

@@ -59,7 +59,7 @@ void TThWrite::Execute() {
         owner_.SetCurrentFile(cache_.CurrentFile());
       }
       owner_.bytesWritten_ = std::min<int64_t>(owner_.bytesWritten_ + n, limit);
-      const bool written = sink_->Write(block->Data.data(), n, message);
+      const bool written = block->Source ? CopyBlock(*block, message) : sink_->Write(block->Data.data(), n, message);
       cache_.ReturnBlock(std::move(block));
       if (!written) {
         ok = false;
@@ -82,6 +82,18 @@ void TThWrite::Execute() {
       sink_->Fail();
   }
   Report();
+}
+
+bool TThWrite::CopyBlock(TCacheBlock& block, std::string& message) {
+  TCopySource& source = *block.Source;
+  int64_t copied = 0;
+  if (!sink_->Copy(source.Handle, source.Shrank ? 0 : block.SourceBytes, block.Length, copied, message))
+    return false;
+  if (!source.Shrank && copied < block.SourceBytes) {
+    source.Shrank = true;
+    cache_.NoteShrank(source.Path);
+  }
+  return true;
 }
 
 void TThWrite::Report() {

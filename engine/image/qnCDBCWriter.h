@@ -10,11 +10,13 @@
 #include <string>
 
 #include "engine/runtime/Thread.h"
+#include "platform/FileIO.h"
 
 namespace qnzb {
 
 class TQNZBurner;
 class TCacheThread;
+struct TCacheBlock;
 
 // Program-wide job state, read by the window's timer without locks.
 extern std::atomic<bool> AbortRequested;   // set by AbortWrite, polled by the writer
@@ -29,6 +31,14 @@ public:
   // One block of whole sectors. False, with `message`, ends the job. `data`
   // is only valid during the call: the cache reuses the block afterwards.
   [[nodiscard]] virtual bool Write(const uint8_t* data, int32_t length, std::string& message) = 0;
+  // A copy block (only for a sink the cache was started for with
+  // CopyLargeFiles): `bytes` from `in`'s position, then zeros up to `length`.
+  // `copied` receives the bytes that came from the file (fewer: it shrank).
+  [[nodiscard]] virtual bool Copy(platform::TFileHandle /*in*/, int64_t /*bytes*/, int32_t /*length*/,
+                                  int64_t& /*copied*/, std::string& message) {
+    message = "INTERNAL ERROR 0005: THIS TARGET CANNOT COPY FILES";
+    return false;
+  }
   // The data ended normally. False, with `message`, when finishing failed.
   [[nodiscard]] virtual bool Finish(std::string& message) = 0;
   // The job ends with a message: undo what is half done.
@@ -47,6 +57,8 @@ protected:
   void Execute() override;
 
 private:
+  // Hands a copy block to the sink; the note when its file shrank.
+  bool CopyBlock(TCacheBlock& block, std::string& message);
   void Report();
 
   TQNZBurner& owner_;

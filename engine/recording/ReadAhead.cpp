@@ -12,7 +12,7 @@ constexpr size_t WindowFiles = 64;
 constexpr int64_t SmallFile = 4 << 20;
 } // namespace
 
-TReadAhead::TReadAhead(const std::vector<std::pair<std::string, int64_t>>& files, bool keepOpen)
+TReadAhead::TReadAhead(const std::vector<TSourceFile>& files, bool keepOpen)
     : files_(files), keepOpen_(keepOpen) {}
 
 TReadAhead::~TReadAhead() {
@@ -36,15 +36,16 @@ void TReadAhead::Before(size_t index) {
   if (next_ <= index) {
     next_ = index + 1;
     ahead_ = 0;
-  } else if (files_[index].second < SmallFile) {
-    ahead_ -= files_[index].second;
+  } else if (files_[index].Size < SmallFile) {
+    ahead_ -= files_[index].Size;
   }
   while (next_ < files_.size() && next_ - index <= WindowFiles && ahead_ < WindowBytes) {
-    const auto& [path, size] = files_[next_++];
+    const TSourceFile& file = files_[next_++];
+    const int64_t size = file.Size;
     if (size > 0 && size < SmallFile) {
       if (!keepOpen_) {
-        platform::PrefetchFile(path);
-      } else if (const platform::TFileHandle handle = platform::OpenAhead(path); handle >= 0) {
+        platform::PrefetchFile(*file.Path);
+      } else if (const platform::TFileHandle handle = platform::OpenAhead(*file.Path); handle >= 0) {
         open_.emplace_back(next_ - 1, handle);
       }
       ahead_ += size;

@@ -13,12 +13,22 @@
 
 namespace qnzb {
 
+// A file to read and the size it was planned with. It refers to the path
+// (the layout's own string) rather than copying it: a tree of many files
+// would otherwise be held twice. The path must outlive the job.
+struct TSourceFile {
+  TSourceFile(const std::string& path, int64_t size) : Path(&path), Size(size) {}
+  TSourceFile(std::string&&, int64_t) = delete;
+  const std::string* Path;
+  int64_t Size;
+};
+
 class TReadAhead {
 public:
-  // (path, size) in reading order; the list must outlive this object. With
+  // The files in reading order; the list must outlive this object. With
   // `keepOpen` the files announced stay open until Take() hands them over,
   // so each is opened once instead of twice.
-  explicit TReadAhead(const std::vector<std::pair<std::string, int64_t>>& files, bool keepOpen = false);
+  explicit TReadAhead(const std::vector<TSourceFile>& files, bool keepOpen = false);
   ~TReadAhead();
   TReadAhead(const TReadAhead&) = delete;
   TReadAhead& operator=(const TReadAhead&) = delete;
@@ -30,7 +40,7 @@ public:
   [[nodiscard]] platform::TFileHandle Take(size_t index);
 
 private:
-  const std::vector<std::pair<std::string, int64_t>>& files_;
+  const std::vector<TSourceFile>& files_;
   bool keepOpen_;
   size_t next_ = 0;    // the first file not announced yet
   int64_t ahead_ = 0;  // bytes announced and not yet read

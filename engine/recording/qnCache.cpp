@@ -18,7 +18,17 @@ int64_t RoundToSector(int64_t n) { return (n + SectorSize - 1) / SectorSize * Se
 // Files this large are not announced ahead (TReadAhead) and get the OS's
 // larger sequential read-ahead instead; a smaller one is read in a call or two.
 constexpr int64_t SequentialFile = 4 << 20;
+// A file from this size on goes to a sink that copies as copy blocks of at
+// most CopyPiece bytes (an abort is seen between two of them); a smaller one
+// is cheaper to read into a block with its neighbours.
+constexpr int64_t CopyFile = 512 << 10;
+constexpr int64_t CopyPiece = 64 << 20;
 } // namespace
+
+TCopySource::~TCopySource() {
+  if (Handle >= 0)
+    platform::FileClose(Handle);
+}
 
 TCacheThread::TCacheThread(TCacheSource source, TCriticalSection& lock, std::function<void(const std::string&)> log)
     : TThread(true), source_(std::move(source)), lock_(lock), log_(std::move(log)) {
@@ -71,7 +81,8 @@ std::unique_ptr<TCacheBlock> TCacheThread::TakeBlock(int32_t& status) {
   }
   std::unique_ptr<TCacheBlock> block = std::move(blocks_.front());
   blocks_.pop_front();
-  queuedBytes_ -= block->Length;
+  if (!block->Source)
+    queuedBytes_ -= block->Length;
   status = block->Length;
   UpdatePriority(blocks_.size(), false);
   if (readerWaiting_ && blocks_.size() < resumeBelow_)
@@ -80,6 +91,8 @@ std::unique_ptr<TCacheBlock> TCacheThread::TakeBlock(int32_t& status) {
 }
 
 void TCacheThread::ReturnBlock(std::unique_ptr<TCacheBlock> block) {
+  if (block)
+    block->Source.reset();
   std::lock_guard guard(lock_);
   // After an abort nothing more is read: the block goes.
   if (block && !aborted_)
@@ -103,6 +116,11 @@ void TCacheThread::WaitForData(uint32_t timeoutMs) {
                    [this] { return blocks_.size() >= dataBatch_ || done_ || aborted_ || wakeRequested_; });
   consumerWaiting_ = false;
   wakeRequested_ = false;
+}
+
+void TCacheThread::NoteShrank(const std::string& path) const {
+  if (log_)
+    log_(path);
 }
 
 void TCacheThread::Wake() {
@@ -153,7 +171,9 @@ void TCacheThread::Append(std::unique_ptr<TCacheBlock> block) {
   std::lock_guard guard(lock_);
   if (aborted_)
     throw TAborted();
-  queuedBytes_ += block->Length;
+  // A copy block holds no data: the fill counts memory.
+  if (!block->Source)
+    queuedBytes_ += block->Length;
   blocks_.push_back(std::move(block));
   if (consumerWaiting_ && blocks_.size() >= dataBatch_)
     dataCv_.notify_one();
@@ -252,6 +272,18 @@ void TCacheThread::QueueFile(const std::string& path, int64_t size, platform::TF
     currentFile_ = path;
     ++currentFileSerial_;
   }
+  if (source_.CopyLargeFiles && size >= CopyFile) {
+    closer.Handle = platform::InvalidFileHandle;
+    if (opened < 0) {
+      opened = platform::FileOpen(path, platform::TFileAccess::Read);
+      if (opened < 0) {
+        Fail(Format(msgCantOpenFile, path.c_str()));
+        throw TAborted();
+      }
+    }
+    QueueCopy(path, size, opened);
+    return;
+  }
   std::unique_ptr<THandleStreamEx> in;
   if (opened >= 0) {
     in = std::make_unique<THandleStreamEx>(opened);
@@ -297,6 +329,21 @@ void TCacheThread::QueueFile(const std::string& path, int64_t size, platform::TF
     log_(path);
 }
 
+void TCacheThread::QueueCopy(const std::string& path, int64_t size, platform::TFileHandle in) {
+  auto source = std::make_shared<TCopySource>(in, path);
+  platform::AdviseSequential(in);
+  FlushCurrent();
+  for (int64_t left = size; left > 0;) {
+    auto block = NewBlock();
+    block->Source = source;
+    block->SourceBytes = std::min(left, CopyPiece);
+    block->Length = static_cast<int32_t>(RoundToSector(block->SourceBytes));
+    left -= block->SourceBytes;
+    Append(std::move(block));
+    WaitForRoom();
+  }
+}
+
 void TCacheThread::Execute() {
   readerTid_ = platform::CurrentThreadId();
   try {
@@ -311,7 +358,7 @@ void TCacheThread::Execute() {
       TReadAhead readAhead(source_.Files, true);
       for (size_t i = 0; i < source_.Files.size(); ++i) {
         readAhead.Before(i);
-        QueueFile(source_.Files[i].first, source_.Files[i].second, readAhead.Take(i));
+        QueueFile(*source_.Files[i].Path, source_.Files[i].Size, readAhead.Take(i));
       }
       FlushCurrent();
       if (source_.PadFlag) {

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/recording/ReadAhead.h"
 #include "engine/runtime/CriticalSection.h"
 #include "engine/runtime/Thread.h"
 #include "platform/FileIO.h"
@@ -38,10 +39,26 @@ inline constexpr int32_t CdBlockSize = 55296;    // 27 sectors: CD-R and CD-RW
 inline constexpr int32_t DvdBlockSize = 65536;   // 32 sectors: DVD media and image builds
 inline constexpr int64_t PostGapBytes = 614400;  // 300 sectors
 
-// One block of the stream: whole sectors, Length valid bytes.
+// A source file the sink copies from itself, open while a piece of it is queued.
+struct TCopySource {
+  TCopySource(platform::TFileHandle handle, std::string path) : Handle(handle), Path(std::move(path)) {}
+  ~TCopySource();
+  TCopySource(const TCopySource&) = delete;
+  TCopySource& operator=(const TCopySource&) = delete;
+  platform::TFileHandle Handle;
+  std::string Path;
+  bool Shrank = false;  // the note was given: later pieces are zeros without one
+};
+
+// One block of the stream: whole sectors, Length valid bytes. With Source
+// set the block holds no data but stands for SourceBytes of that file from
+// its current position, then zeros up to Length: the sink copies them in the
+// kernel instead of the bytes passing through this memory.
 struct TCacheBlock {
   std::array<uint8_t, MaxBlockSize> Data;
   int32_t Length = 0;
+  std::shared_ptr<TCopySource> Source;
+  int64_t SourceBytes = 0;
 };
 
 // What to stream.
@@ -56,8 +73,11 @@ struct TCacheSource {
   int64_t TailBytes = 0;           // metadata bytes sent after the boot image
   std::string ImageFile;           // stream this file alone (image burn), or empty
   int64_t ImageFileBytes = 0;      // its size
-  // The files to stream, in layout order: (path, recorded size).
-  std::vector<std::pair<std::string, int64_t>> Files;
+  // The files to stream, in layout order.
+  std::vector<TSourceFile> Files;
+  // Large files go to the sink as copy blocks (TCacheBlock::Source): for a
+  // sink that is a file, which the kernel copies into.
+  bool CopyLargeFiles = false;
 };
 
 // Texts that end a job.
@@ -87,6 +107,8 @@ public:
   void WaitForData(uint32_t timeoutMs);
   // Wakes a WaitForData (an abort was asked for).
   void Wake();
+  // Gives the note that a file shrank since it was planned (any thread).
+  void NoteShrank(const std::string& path) const;
   // Waits (up to `timeoutMs`) until the cache is Ready or has a message.
   void WaitForStart(uint32_t timeoutMs);
   // Stops the reader: frees the queue; the message becomes "OPERATION
@@ -123,6 +145,8 @@ private:
   // `opened`: the file's handle when it was opened ahead (closed here), else
   // InvalidFileHandle.
   void QueueFile(const std::string& path, int64_t size, platform::TFileHandle opened = platform::InvalidFileHandle);
+  // Queues copy blocks for the file open at `in`, which they then own.
+  void QueueCopy(const std::string& path, int64_t size, platform::TFileHandle in);
   void FlushCurrent();
   // The band for `queued` blocks. Lowers the priority only when `lower`: the
   // consumer raises it as it drains the queue, since a reader at a low

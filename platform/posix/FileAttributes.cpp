@@ -59,11 +59,11 @@ bool MarkIsCurrent(const char* path, const struct stat& st) {
 
 } // namespace
 
-int32_t AttributesOf(const struct stat& st, std::string_view name, const char* path) {
+int32_t AttributesOf(const struct stat& st, std::string_view name, const char* path, bool readMark) {
   int32_t attr = 0;
   if (S_ISDIR(st.st_mode))
     attr |= faDirectory;
-  else if (!MarkIsCurrent(path, st))
+  else if (!readMark || !MarkIsCurrent(path, st))
     attr |= faArchive;
   if ((st.st_mode & 0222) == 0)
     attr |= faReadOnly;

@@ -26,8 +26,10 @@ namespace qnzb::platform::posix {
 
 // Attribute bits of the item at `path` whose stat (links followed) is `st`.
 // `name` is its last path component: a name starting with "." is hidden,
-// except "." and "..". Reads the archive mark of regular files only.
-[[nodiscard]] int32_t AttributesOf(const struct stat& st, std::string_view name, const char* path);
+// except "." and "..". Reads the archive mark of regular files only, and
+// only with `readMark`: without it a file counts as not archived.
+[[nodiscard]] int32_t AttributesOf(const struct stat& st, std::string_view name, const char* path,
+                                   bool readMark = true);
 
 // Records the file at `path` as archived at its current modification time.
 // False with errno set when it can't (ENOTSUP: no extended attributes here).

@@ -128,7 +128,8 @@ void AddDotEntries(std::vector<TListing>& result, int dirFd, bool dot, bool dotD
 bool Unreadable(int dirFd, const char* name, const struct stat& st) {
   if (!S_ISREG(st.st_mode))
     return false;
-  if (st.st_uid == ::geteuid() ? (st.st_mode & S_IRUSR) != 0
+  static const uid_t self = ::geteuid();
+  if (st.st_uid == self ? (st.st_mode & S_IRUSR) != 0
                                : (st.st_mode & (S_IRGRP | S_IROTH)) == (S_IRGRP | S_IROTH))
     return false;
   return ::faccessat(dirFd, name, R_OK, AT_EACCESS) != 0 && errno == EACCES;
@@ -282,7 +283,7 @@ std::vector<TListing> List(std::string_view pattern, int32_t attrMask, std::vect
     TListing& item = result.emplace_back();
     item.Name.assign(name);
     item.AlternateName = std::move(alias);
-    item.Attr = posix::AttributesOf(st, name, path.c_str());
+    item.Attr = posix::AttributesOf(st, name, path.c_str(), (attrMask & faArchive) != 0);
     item.Unreadable = Unreadable(dirFd, cname, st);
     FillTimesAndSize(item, st);
   }

@@ -165,7 +165,8 @@ TEST_F(CachedImageTest, AReaderFailureBeforeTheWriterStartsIsReported) {
   TCacheSource source;
   source.CacheSize = 2097152;
   source.TotalBytes = 2048;
-  source.Files = {{tmp.at("gone.bin"), 100}};
+  const std::string gone = tmp.at("gone.bin");
+  source.Files = {{gone, 100}};
   TCacheThread cache(std::move(source), burner.Lock(), [](const std::string&) {});
   while (!cache.HasMessage())
     cache.WaitForStart(10);

@@ -191,7 +191,8 @@ TEST_F(CacheTest, MissingOrShrunkSourcesAndReadErrors) {
   {
     TCacheSource s;
     s.CacheSize = 2097152;
-    s.Files = {{ok, 4096}, {tmp.at("missing.bin"), 10}};
+    const std::string missing = tmp.at("missing.bin");
+    s.Files = {{ok, 4096}, {missing, 10}};
     auto cache = Start(s);
     Drain(*cache);
     EXPECT_EQ(cache->Message(),
@@ -310,13 +311,15 @@ TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
   constexpr bool countsFiles = true;
 #endif
   const auto before = openFiles();
-  std::vector<std::pair<std::string, int64_t>> files;
+  std::vector<std::string> paths;
+  std::vector<TSourceFile> files;
+  paths.reserve(200);
   std::string expected;
   for (int i = 0; i < 200; ++i) {
     const std::string name = "f" + std::to_string(i);
     const int64_t size = 1 + (i * 997) % 9000;
-    files.emplace_back(tmp.writePattern(name, size, i), size);
-    expected += Padded(readFile(files.back().first));
+    files.emplace_back(paths.emplace_back(tmp.writePattern(name, size, i)), size);
+    expected += Padded(readFile(paths.back()));
   }
   {
     TReadAhead ahead(files, true);
@@ -328,9 +331,9 @@ TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
     ahead.Before(5);  // files 1 to 4 were skipped: their handles go
     const platform::TFileHandle h = ahead.Take(5);
     ASSERT_GE(h, 0);
-    std::string got(static_cast<size_t>(files[5].second), '\0');
-    EXPECT_EQ(platform::FileRead(h, got.data(), static_cast<int32_t>(got.size())), files[5].second);
-    EXPECT_EQ(got, readFile(files[5].first));
+    std::string got(static_cast<size_t>(files[5].Size), '\0');
+    EXPECT_EQ(platform::FileRead(h, got.data(), static_cast<int32_t>(got.size())), files[5].Size);
+    EXPECT_EQ(got, readFile(paths[5]));
     platform::FileClose(h);
   }
   if (countsFiles) {
@@ -345,10 +348,10 @@ TEST_F(CacheTest, FilesOpenedAheadAreReadOnceAndNoneIsLeftOpen) {
   auto cache = Start(s);
   EXPECT_TRUE(Drain(*cache).bytes == expected);
   EXPECT_EQ(cache->Message(), "");
-  std::filesystem::remove(files[150].first);
+  std::filesystem::remove(paths[150]);
   auto failing = Start(s);
   Drain(*failing);
-  EXPECT_EQ(failing->Message(), "CAN'T OPEN FILE \"" + files[150].first + "\" OR FILE IS IN USES BY OTHER SOFTWARE");
+  EXPECT_EQ(failing->Message(), "CAN'T OPEN FILE \"" + paths[150] + "\" OR FILE IS IN USES BY OTHER SOFTWARE");
   failing->WaitFor();
   cache->WaitFor();
   if (countsFiles) {
