@@ -41,6 +41,7 @@ protected:
     tmp.writePattern("src/sub/deeper/c.bin", 65536, 3);
     tmp.write("src/zero.bin", "");
     tmp.writePattern("src/d.bin", 200000, 4);
+    tmp.writePattern("src/large.bin", 700001, 5);  // copied by the kernel into the image
     ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
   }
 
@@ -73,6 +74,36 @@ TEST_F(CachedImageTest, SameBytesAsTheQuickBuildButThePadding) {
     EXPECT_EQ(burner.BytesWritten(), burner.ImageLength * 2048);
     EXPECT_EQ(done, (std::vector<std::string>{"", ""}));
     done.clear();
+  }
+}
+
+// The kernel's copy of a large file: a file that shrank after it was added is
+// padded with zeros and named once, in either build; later files keep their sectors.
+TEST_F(CachedImageTest, ALargeSourceThatShrankIsPaddedAndNamedOnce) {
+  for (bool quick : {true, false}) {
+    SCOPED_TRACE(quick ? "quick" : "cached");
+    const std::string large = tmp.writePattern("src/1.bin", 900000, 1);
+    tmp.writePattern("src/2.bin", 3000, 2);
+    burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false);
+    tmp.write("src/1.bin", std::string(100, '1'));
+    const std::string image = tmp.at("out.iso");
+    log.clear();
+    done.clear();
+    if (quick)
+      ASSERT_EQ(burner.BuildImageFile(image, true), 1);
+    else
+      RunCached(image);
+    const TFEntry* one = burner.FindEntry(burner.RootDir(), "1.bin");
+    const TFEntry* two = burner.FindEntry(burner.RootDir(), "2.bin");
+    EXPECT_TRUE(Sector(image, burner.FirstFileSector + one->IsoExtent, 440) ==
+                std::string(100, '1') + std::string(440 * 2048 - 100, '\0'));
+    EXPECT_EQ(Sector(image, burner.FirstFileSector + two->IsoExtent, 2), Padded(readFile(tmp.at("src/2.bin"))));
+    int notes = 0;
+    for (const auto& [text, type] : log)
+      notes += text == ">>> FILE SHRANK SINCE IT WAS ADDED, PADDED WITH ZEROS: " + large ? 1 : 0;
+    EXPECT_EQ(notes, 1);
+    EXPECT_EQ(done, std::vector<std::string>{""});
+    burner.ResetLayout(600000, 20000);
   }
 }
 

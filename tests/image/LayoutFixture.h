@@ -29,6 +29,16 @@ protected:
     return names;
   }
 
+  // `count` sectors of an image file from sector `n`.
+  static std::string Sector(const std::string& image, int64_t n, int64_t count = 1) {
+    return readFile(image).substr(static_cast<size_t>(n * 2048), static_cast<size_t>(count * 2048));
+  }
+  static std::string Padded(const std::string& data) {
+    std::string s = data;
+    s.resize(static_cast<size_t>(SectorBytes(static_cast<int64_t>(data.size()))), '\0');
+    return s;
+  }
+
   [[nodiscard]] bool Logged(const std::string& message, uint8_t type) const {
     for (const auto& [text, t] : log)
       if (text == message && t == type)

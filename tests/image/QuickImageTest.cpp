@@ -16,14 +16,6 @@ protected:
   QuickImageTest() {
     burner.OnWriteDone = [this](TObject*, const std::string& error) { done.push_back(error); };
   }
-  std::string Sector(const std::string& image, int64_t n, int64_t count = 1) const {
-    return readFile(image).substr(static_cast<size_t>(n * 2048), static_cast<size_t>(count * 2048));
-  }
-  static std::string Padded(const std::string& data) {
-    std::string s = data;
-    s.resize(static_cast<size_t>(SectorBytes(static_cast<int64_t>(data.size()))), '\0');
-    return s;
-  }
   std::vector<std::string> done;
 };
 
