@@ -124,7 +124,18 @@ public:
   // descriptors into DescriptorCopy). Requires a fresh PrepareImage. Throws
   // EImageError when a value does not fit its on-disc field; the stream is
   // then incomplete and must not be written. True otherwise.
-  bool BuildMetadata(bool ImageOnly, TDEntry* ImportInto);
+  // `deferDirectories`: the directory extents are left out of the stream,
+  // for EncodeDirectoryExtent to give them one at a time at
+  // DirectoryExtentsAt() while the job streams (a tree of many files would
+  // otherwise hold all of them in memory at once).
+  bool BuildMetadata(bool ImageOnly, TDEntry* ImportInto, bool deferDirectories = false);
+  // The directory extents of the last BuildMetadata: ISO tree then Joliet
+  // tree, each in DirTable order. Appends extent `index` to `out`; throws
+  // EImageError as BuildMetadata does. The layout must not change between.
+  [[nodiscard]] size_t DirectoryExtentCount() const;
+  void EncodeDirectoryExtent(size_t index, std::vector<uint8_t>& out) const;
+  // Where in MetadataStream the directory extents begin.
+  [[nodiscard]] size_t DirectoryExtentsAt() const { return directoryExtentsAt_; }
 
   // Builds the compilation into the image file FileName.
   // QuickMode: on the calling thread; returns 1 when the file is complete
@@ -332,6 +343,9 @@ private:
 
   // The arguments of the last BuildMetadata, handed to the next PrepareImage of a job.
   bool lastImageOnly_ = true;
+  TDateTime metadataTime_ = 0;    // the "." records' date
+  size_t directoryExtentsAt_ = 0;
+  bool deferredDirectories_ = false;  // the last BuildMetadata left them to the cache
   int64_t bootImageBytes_ = 0;  // the boot image's size when the session was planned
   TDEntry* lastImportInto_ = nullptr;
 

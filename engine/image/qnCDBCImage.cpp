@@ -192,7 +192,65 @@ void AppendPathTable(TBytes& out, bool joliet, bool littleEndian, uint32_t dirSt
 
 } // namespace
 
-bool TQNZBurner::BuildMetadata(bool ImageOnly, TDEntry* ImportInto) {
+size_t TQNZBurner::DirectoryExtentCount() const {
+  return Layout.DirTable.size() * (JolietFileSystem ? 2 : 1);
+}
+
+void TQNZBurner::EncodeDirectoryExtent(size_t index, TBytes& out) const {
+  const int16_t tz = Layout.TZOffset;
+  const bool joliet = index >= Layout.DirTable.size();
+  const TDEntry* d = Layout.DirTable[joliet ? index - Layout.DirTable.size() : index];
+  const uint32_t start = joliet ? JolietDirStart : IsoDirStart;
+  const size_t begin = out.size();
+  TDirRecord self;
+  self.Extent = start + (joliet ? d->JolietSector : d->IsoSector);
+  self.DataLength = joliet ? d->JolietSize : d->IsoSize;
+  self.Date = metadataTime_;
+  self.Flags = 0x02;
+  self.Identifier = std::string(1, '\0');
+  AppendDirRecord(out, self, tz);
+  TDirRecord parent = self;
+  parent.Extent = start + (joliet ? d->Parent->JolietSector : d->Parent->IsoSector);
+  parent.DataLength = joliet ? d->Parent->JolietSize : d->Parent->IsoSize;
+  parent.Identifier = std::string(1, '\1');
+  AppendDirRecord(out, parent, tz);
+  int64_t free = SectorSize - 68;
+  for (const TFEntry* e = d->FirstEntry; e; e = e->Next) {
+    TDirRecord r;
+    r.Identifier = joliet ? JolietEntryIdentifier(*e) : IsoEntryIdentifier(*e);
+    if (e->IsDirectory())
+      r.Extent = start + (joliet ? e->JolietExtent : e->IsoExtent);
+    else if (e->Imported)
+      r.Extent = joliet ? e->JolietExtent : e->IsoExtent;
+    else if (e->IsoSize == 0)
+      r.Extent = 0;
+    else
+      r.Extent = FirstFileSector + (joliet ? e->JolietExtent : e->IsoExtent);
+    r.DataLength = joliet ? e->JolietSize : e->IsoSize;
+    r.Date = e->DateTime;
+    r.Flags = static_cast<uint8_t>((e->IsDirectory() ? 0x02 : 0) | ((e->Attr & 0x02) ? 0x01 : 0));
+    const int length = RecordLength(r.Identifier.size());
+    if (length > free) {
+      out.resize(out.size() + static_cast<size_t>(free), 0);
+      free = SectorSize;
+    }
+    try {
+      AppendDirRecord(out, r, tz);
+    } catch (const EImageError& error) {
+      // The user must learn which entry the disc can't describe.
+      throw EImageError(std::string(error.what()) + ": " +
+                        (e->SourcePath.empty() ? d->Path + "\\" + e->LongName : e->SourcePath));
+    }
+    free -= length;
+  }
+  out.resize(out.size() + static_cast<size_t>(free), 0);
+  // The extent must be as long as the plan said, or every later address shifts.
+  const int64_t planned = joliet ? d->JolietSize : d->IsoSize;
+  if (static_cast<int64_t>(out.size() - begin) != planned)
+    throw EImageError("DIRECTORY EXTENT DIFFERS FROM THE LAYOUT: " + d->Path);
+}
+
+bool TQNZBurner::BuildMetadata(bool ImageOnly, TDEntry* ImportInto, bool deferDirectories) {
   lastImageOnly_ = ImageOnly;
   lastImportInto_ = ImportInto;
   const int16_t tz = Layout.TZOffset;
@@ -201,7 +259,8 @@ bool TQNZBurner::BuildMetadata(bool ImageOnly, TDEntry* ImportInto) {
   // All of it at once: grown by doubling, a tree of many files held twice
   // the metadata's size for a moment.
   if (FirstFileSector > SessionStart)
-    out.reserve(static_cast<size_t>(FirstFileSector - SessionStart) * SectorSize);
+    out.reserve(static_cast<size_t>(FirstFileSector - SessionStart) * SectorSize -
+                (deferDirectories ? static_cast<size_t>(IsoDirBytes) + static_cast<size_t>(JolietDirBytes) : 0));
   out.resize(16 * SectorSize, 0);
 
   // Volume descriptors.
@@ -286,63 +345,15 @@ bool TQNZBurner::BuildMetadata(bool ImageOnly, TDEntry* ImportInto) {
     AppendPathTable(out, true, false, JolietDirStart);
   }
 
-  // Directory extents, ISO tree then Joliet tree, in DirTable order.
-  const TDateTime now = Now();
-  const auto extents = [&](bool joliet) {
-    const uint32_t start = joliet ? JolietDirStart : IsoDirStart;
-    for (const TDEntry* d : Layout.DirTable) {
-      const size_t begin = out.size();
-      TDirRecord self;
-      self.Extent = start + (joliet ? d->JolietSector : d->IsoSector);
-      self.DataLength = joliet ? d->JolietSize : d->IsoSize;
-      self.Date = now;
-      self.Flags = 0x02;
-      self.Identifier = std::string(1, '\0');
-      AppendDirRecord(out, self, tz);
-      TDirRecord parent = self;
-      parent.Extent = start + (joliet ? d->Parent->JolietSector : d->Parent->IsoSector);
-      parent.DataLength = joliet ? d->Parent->JolietSize : d->Parent->IsoSize;
-      parent.Identifier = std::string(1, '\1');
-      AppendDirRecord(out, parent, tz);
-      int64_t free = SectorSize - 68;
-      for (const TFEntry* e = d->FirstEntry; e; e = e->Next) {
-        TDirRecord r;
-        r.Identifier = joliet ? JolietEntryIdentifier(*e) : IsoEntryIdentifier(*e);
-        if (e->IsDirectory())
-          r.Extent = start + (joliet ? e->JolietExtent : e->IsoExtent);
-        else if (e->Imported)
-          r.Extent = joliet ? e->JolietExtent : e->IsoExtent;
-        else if (e->IsoSize == 0)
-          r.Extent = 0;
-        else
-          r.Extent = FirstFileSector + (joliet ? e->JolietExtent : e->IsoExtent);
-        r.DataLength = joliet ? e->JolietSize : e->IsoSize;
-        r.Date = e->DateTime;
-        r.Flags = static_cast<uint8_t>((e->IsDirectory() ? 0x02 : 0) | ((e->Attr & 0x02) ? 0x01 : 0));
-        const int length = RecordLength(r.Identifier.size());
-        if (length > free) {
-          out.resize(out.size() + static_cast<size_t>(free), 0);
-          free = SectorSize;
-        }
-        try {
-          AppendDirRecord(out, r, tz);
-        } catch (const EImageError& error) {
-          // The user must learn which entry the disc can't describe.
-          throw EImageError(std::string(error.what()) + ": " +
-                            (e->SourcePath.empty() ? d->Path + "\\" + e->LongName : e->SourcePath));
-        }
-        free -= length;
-      }
-      out.resize(out.size() + static_cast<size_t>(free), 0);
-      // The extent must be as long as the plan said, or every later address shifts.
-      const int64_t planned = joliet ? d->JolietSize : d->IsoSize;
-      if (static_cast<int64_t>(out.size() - begin) != planned)
-        throw EImageError("DIRECTORY EXTENT DIFFERS FROM THE LAYOUT: " + d->Path);
-    }
-  };
-  extents(false);
-  if (JolietFileSystem)
-    extents(true);
+  // Directory extents, ISO tree then Joliet tree, in DirTable order: here,
+  // or piece by piece while the cache streams them.
+  metadataTime_ = Now();
+  directoryExtentsAt_ = out.size();
+  deferredDirectories_ = deferDirectories;
+  if (!deferDirectories) {
+    for (size_t i = 0; i < DirectoryExtentCount(); ++i)
+      EncodeDirectoryExtent(i, out);
+  }
 
   if (Bootable) {
     const TBytes catalog = EncodeBootCatalog(BootImageSector, BootImageSectors);

@@ -193,7 +193,7 @@ int32_t TQNZBurner::BuildCachedImage(const std::string& fileName) {
   ISOFileName = fileName;
   try {
     PrepareImage(true, lastImportInto_);
-    BuildMetadata(true, lastImportInto_);
+    BuildMetadata(true, lastImportInto_, true);
   } catch (const std::exception& e) {
     ReportBeforeStart(e.what());
     return -1;

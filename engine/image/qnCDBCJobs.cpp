@@ -71,6 +71,11 @@ bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int
     // The cache takes the metadata over: the stream is empty after every job.
     source.Metadata = std::move(MetadataStream);
     MetadataStream.clear();
+    if (deferredDirectories_) {
+      source.MetadataPiecesAt = DirectoryExtentsAt();
+      source.MetadataPieces = DirectoryExtentCount();
+      source.MetadataPiece = [this](size_t i, std::vector<uint8_t>& out) { EncodeDirectoryExtent(i, out); };
+    }
     source.Files.reserve(Layout.FileTable.size());
     for (const TFEntry* e : Layout.FileTable)
       if (!e->IsDirectory() && !e->SourcePath.empty() && e->IsoSize > 0 && !e->Imported)

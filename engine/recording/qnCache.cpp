@@ -349,7 +349,22 @@ void TCacheThread::Execute() {
   try {
     if (source_.ImageFile.empty()) {
       const int64_t head = static_cast<int64_t>(source_.Metadata.size()) - source_.TailBytes;
-      QueueBytes(source_.Metadata.data(), head);
+      const auto at = static_cast<int64_t>(std::min(source_.MetadataPiecesAt, static_cast<size_t>(head)));
+      QueueBytes(source_.Metadata.data(), at);
+      if (source_.MetadataPieces > 0) {
+        std::vector<uint8_t> piece;
+        for (size_t i = 0; i < source_.MetadataPieces; ++i) {
+          piece.clear();
+          try {
+            source_.MetadataPiece(i, piece);
+          } catch (const std::exception& e) {
+            Fail(e.what());
+            throw TAborted();
+          }
+          QueueBytes(piece.data(), static_cast<int64_t>(piece.size()));
+        }
+      }
+      QueueBytes(source_.Metadata.data() + at, head - at);
       if (!source_.BootImageFile.empty())
         QueueFile(source_.BootImageFile, source_.BootImageBytes);
       QueueBytes(source_.Metadata.data() + head, source_.TailBytes);

@@ -71,6 +71,13 @@ struct TCacheSource {
   int64_t TotalBytes = 0;          // bytes of the image (ImageLength x 2048)
   std::vector<uint8_t> Metadata;   // taken over from the component
   int64_t TailBytes = 0;           // metadata bytes sent after the boot image
+  // Metadata made while streaming, so that it need not be held all at once:
+  // MetadataPieces pieces, inserted at byte MetadataPiecesAt of Metadata;
+  // MetadataPiece(i, out) appends piece i to `out` (on the reading thread)
+  // and may throw, which fails the job with the exception's text.
+  size_t MetadataPiecesAt = 0;
+  size_t MetadataPieces = 0;
+  std::function<void(size_t, std::vector<uint8_t>&)> MetadataPiece;
   std::string ImageFile;           // stream this file alone (image burn), or empty
   int64_t ImageFileBytes = 0;      // its size
   // The files to stream, in layout order.
