@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Times `qnzb-cli build-iso` (the cached build, through the read-ahead cache and the
 # writing thread) and `qnzb-cli build-iso --quick` against `xorriso -as mkisofs -J`,
-# `genisoimage -J` and the floor (reading the same files with cat and writing as many
-# bytes as our image holds), in one run on the same trees, and writes the medians and
-# the CPU time per GiB of source to RESULTS.md.
+# `genisoimage -J` and the floors of bench/copy_floor.cpp (the same files read and
+# written through a 1 MiB buffer, each padded to whole sectors, then zeros up to our
+# image's size; and the files alone read by 8 threads over one list), in one run on
+# the same trees, and writes the medians, the CPU time per GiB of source and the peak
+# memory to RESULTS.md.
 #
-#   bench/build-iso-compare.sh [--cli PATH] [--runs N] [--trees "big many"] [--out FILE] [--warm-only]
+#   bench/build-iso-compare.sh [--cli PATH] [--floor PATH] [--runs N] [--trees "big many"] [--out FILE] [--warm-only]
 #
 # Trees come from /work/shared/bench/make-corpus.sh (or $QNZB_CORPUS_SCRIPT) and are
 # made once under $QNZB_BENCH_DIR (default /tmp/qnzb-bench), then reused: "big" is
@@ -18,13 +20,14 @@
 #         when the output is fsynced: each tool pays for its reads and its writes.
 #   warm  the tree is in the page cache and the output is left to the kernel: what
 #         the tool itself costs, without the disk.
-# A full run (5 runs of 5 tools, 2 trees, 2 conditions) takes about 35 minutes on
+# A full run (5 runs of 6 tools, 2 trees, 2 conditions) takes about 40 minutes on
 # 2 CPUs, most of it spent backing memory before each run (see back_memory).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 cli="$repo/build/bin/qnzb-cli"
+floor_tool="$repo/build/bench/copy_floor"
 runs=5
 trees="big many"
 out="$here/RESULTS.md"
@@ -35,6 +38,7 @@ corpus_script=${QNZB_CORPUS_SCRIPT:-/work/shared/bench/make-corpus.sh}
 while [ $# -gt 0 ]; do
   case $1 in
     --cli) cli=$2; shift 2 ;;
+    --floor) floor_tool=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --trees) trees=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
@@ -48,6 +52,7 @@ for tool in xorriso genisoimage; do
   command -v "$tool" >/dev/null || { echo "missing $tool (make deps)" >&2; exit 1; }
 done
 [ -x "$cli" ] || { echo "no qnzb-cli at $cli (make build, or --cli PATH)" >&2; exit 1; }
+[ -x "$floor_tool" ] || { echo "no copy_floor at $floor_tool (make build, or --floor PATH)" >&2; exit 1; }
 
 corpus="$bench_dir/corpus"
 work="$bench_dir/work"
@@ -91,8 +96,9 @@ if [ "$warm_only" = 0 ] && sync && { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/
   modes="cold warm"
 fi
 
-# "wall cpu" seconds of one command (cpu = user + system of the command and its
-# children). $1: cold or warm; $2: output file; the rest: the command.
+# "wall cpu peak" of one command: seconds (cpu = user + system of the command and
+# its children) and its peak resident memory in MiB. $1: cold or warm; $2: output
+# file (none for the readers); the rest: the command.
 cpu_file="$work/cpu.txt"
 time_run() {
   local mode=$1 target=$2; shift 2
@@ -101,31 +107,23 @@ time_run() {
   [ "$mode" = cold ] && echo 3 >/proc/sys/vm/drop_caches
   back_memory "$memory_wanted"
   local start=$EPOCHREALTIME
-  if ! /usr/bin/time -f '%U %S' -o "$cpu_file" "$@" >>"$log" 2>&1; then
+  if ! /usr/bin/time -f '%U %S %M' -o "$cpu_file" "$@" >>"$log" 2>&1; then
     echo "failed: $*" >&2
     tail -5 "$log" >&2
     return 1
   fi
-  [ "$mode" = cold ] && sync "$target"
+  if [ "$mode" = cold ] && [ -e "$target" ]; then sync "$target"; fi
   local end=$EPOCHREALTIME
-  awk -v s="$start" -v e="$end" '{ printf "%.3f %.3f", e - s, $1 + $2 }' "$cpu_file"
+  awk -v s="$start" -v e="$end" '{ printf "%.3f %.3f %.1f", e - s, $1 + $2, $3 / 1024 }' "$cpu_file"
 }
 
 stats() {  # median and minimum of the numbers on stdin
   sort -g | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1] }'
 }
 
-# The floor: every file's bytes read once with cat, then zeros up to the size of
-# our image, all into one output file.
-floor_copy() {
-  local tree=$1 target=$2 pad=$3
-  { (cd "$tree" && find . -type f -print0 | xargs -0 -r cat); head -c "$pad" /dev/zero; } >"$target"
-}
-export -f floor_copy
-
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
-tools=(qnzb qnzb-quick xorriso genisoimage floor)
-declare -A times cpus sizes tree_bytes tree_files
+tools=(qnzb qnzb-quick xorriso genisoimage floor readers)
+declare -A times cpus peaks sizes tree_bytes tree_files
 
 for t in $trees; do
   tree="$corpus/$t"
@@ -148,17 +146,16 @@ for t in $trees; do
           qnzb-quick) r=$(time_run "$mode" "$img" "$cli" --quiet build-iso --quick --save-path unchecked "$img" "$tree") ;;
           xorriso) r=$(time_run "$mode" "$img" xorriso -as mkisofs -J -quiet -o "$img" "$tree") ;;
           genisoimage) r=$(time_run "$mode" "$img" genisoimage -J -quiet -o "$img" "$tree") ;;
-          floor)
-            pad=$((sizes[$t,qnzb-quick] - tree_bytes[$t]))
-            [ "$pad" -ge 0 ] || pad=0
-            r=$(time_run "$mode" "$img" bash -c 'floor_copy "$@"' floor "$tree" "$img" "$pad") ;;
+          floor) r=$(time_run "$mode" "$img" "$floor_tool" copy "$tree" "$img" "${sizes[$t,qnzb-quick]}") ;;
+          readers) r=$(time_run "$mode" "$img" "$floor_tool" read "$tree" 8) ;;
         esac
-        read -r s c <<<"$r"
-        sizes[$t,$tool]=$(stat -c %s "$img")
+        read -r s c p <<<"$r"
+        sizes[$t,$tool]=$(stat -c %s "$img" 2>/dev/null || echo -)
         rm -f "$img"
         echo "   $mode run $i $tool: $s s, cpu $c s" >&2
         times[$t,$mode,$tool]="${times[$t,$mode,$tool]:-} $s"
         cpus[$t,$mode,$tool]="${cpus[$t,$mode,$tool]:-} $c"
+        peaks[$t,$mode,$tool]="${peaks[$t,$mode,$tool]:-} $p"
       done
     done
   done
@@ -174,28 +171,29 @@ done
   echo "- Disk holding trees and images: $(df -hT "$bench_dir" | awk 'NR == 2 { print $1 ", " $2 ", " $3 ", " $5 " free" }')"
   echo "- Source: commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$repo" diff --quiet HEAD 2>/dev/null || echo ' with uncommitted changes'); qnzb-cli: $cli"
   echo "- Tools: qnzb-cli $("$cli" --version 2>/dev/null | head -1), $(xorriso -version 2>&1 | head -1 | cut -d: -f1 | sed "s/ *$//"), $(genisoimage -version 2>&1 | head -1)"
-  echo "- Commands: qnzb = \`qnzb-cli --quiet build-iso --save-path unchecked OUT TREE\` (cached build), qnzb-quick = the same with \`--quick\`, \`xorriso -as mkisofs -J -quiet -o OUT TREE\`, \`genisoimage -J -quiet -o OUT TREE\`; floor: \`find TREE -type f | xargs cat\` then zeros up to our image's size, into one file"
+  echo "- Commands: qnzb = \`qnzb-cli --quiet build-iso --save-path unchecked OUT TREE\` (cached build), qnzb-quick = the same with \`--quick\`, \`xorriso -as mkisofs -J -quiet -o OUT TREE\`, \`genisoimage -J -quiet -o OUT TREE\`; floor: \`copy_floor copy TREE OUT BYTES\` (every file read(2) and write(2) through one 1 MiB buffer, padded to whole sectors, then zeros up to the quick build's image size), readers: \`copy_floor read TREE 8\` (the files alone, read by 8 threads taking turns over one list, no output)"
   if [[ $modes == *cold* ]]; then
     echo "- cold: page cache dropped before every run, time ends when the output is fsynced; warm: tree in the page cache, output left to the kernel"
   else
     echo "- Only warm runs (no right to drop the page cache): tree in the page cache, output left to the kernel"
   fi
   echo "- Before every run, memory for the tree's and the image's page cache is touched once and freed (the virtual machine's host takes back free memory and faults it in again on first use, which landed on whichever tool came next)"
-  echo "- $runs runs per tool, tree and condition, tools taking turns; MB/s = source bytes / median time (1 MB = 10^6 bytes); vs floor = floor's median / tool's median (above 1: faster than the floor); CPU s/GiB = median user + system seconds of the tool and its children per GiB of source"
+  echo "- $runs runs per tool, tree and condition, tools taking turns; MB/s = source bytes / median time (1 MB = 10^6 bytes); x floor = tool's median / floor's median (below 1: faster than the floor); CPU s/GiB = median user + system seconds of the tool and its children per GiB of source; peak MiB = median of the largest resident set"
   echo
   for t in $trees; do
     echo "## $t: ${tree_files[$t]} files, ${tree_bytes[$t]} bytes"
     echo
-    echo "| Condition | Tool | Median s | Min s | MB/s | vs floor | CPU s/GiB | Image bytes |"
-    echo "|---|---|---:|---:|---:|---:|---:|---:|"
+    echo "| Condition | Tool | Median s | Min s | MB/s | x floor | CPU s/GiB | Peak MiB | Image bytes |"
+    echo "|---|---|---:|---:|---:|---:|---:|---:|---:|"
     for mode in $modes; do
       read -r floor_median _ < <(echo "${times[$t,$mode,floor]}" | tr ' ' '\n' | sed '/^$/d' | stats)
       for tool in "${tools[@]}"; do
         read -r median minimum < <(echo "${times[$t,$mode,$tool]}" | tr ' ' '\n' | sed '/^$/d' | stats)
         read -r cpu _ < <(echo "${cpus[$t,$mode,$tool]}" | tr ' ' '\n' | sed '/^$/d' | stats)
+        read -r peak _ < <(echo "${peaks[$t,$mode,$tool]}" | tr ' ' '\n' | sed '/^$/d' | stats)
         awk -v mode="$mode" -v tool="$tool" -v m="$median" -v mn="$minimum" -v b="${tree_bytes[$t]}" -v f="$floor_median" \
-          -v size="${sizes[$t,$tool]}" -v cpu="$cpu" \
-          'BEGIN { printf "| %s | %s | %.2f | %.2f | %.0f | %.2fx | %.2f | %s |\n", mode, tool, m, mn, b / m / 1e6, f / m, cpu / (b / 1073741824), size }'
+          -v size="${sizes[$t,$tool]}" -v cpu="$cpu" -v peak="$peak" \
+          'BEGIN { printf "| %s | %s | %.2f | %.2f | %.0f | %.2fx | %.2f | %.0f | %s |\n", mode, tool, m, mn, b / m / 1e6, m / f, cpu / (b / 1073741824), peak, size }'
       done
     done
     echo

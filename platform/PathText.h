@@ -9,6 +9,13 @@
 
 namespace qnzb::platform {
 
+// The characters that end a folder's name in a path.
+#if defined(_WIN32)
+inline constexpr const char* PathSeparators = "/\\";
+#else
+inline constexpr const char* PathSeparators = "/";
+#endif
+
 [[nodiscard]] std::filesystem::path PathOf(const std::string& name);
 // The path's text with "/" between its parts.
 [[nodiscard]] std::string PathText(const std::filesystem::path& path);

@@ -149,9 +149,9 @@ int32_t TQNZBurner::LeaveOutUnreadableSources() {
   std::vector<std::pair<TFEntry*, std::string>> unreadable;
   for (TFEntry* e : Layout.FileTable) {
     // Files of size 0 are never read; imported ones are on the disc already.
-    if (e->IsDirectory() || e->Imported || e->SourcePath.empty() || e->IsoSize == 0)
+    if (e->IsDirectory() || e->Imported || !e->HasSource() || e->IsoSize == 0)
       continue;
-    const platform::TFileHandle h = platform::FileOpen(e->SourcePath, platform::TFileAccess::Read);
+    const platform::TFileHandle h = platform::FileOpen(e->SourcePath(), platform::TFileAccess::Read);
     if (h == platform::InvalidFileHandle) {
       unreadable.emplace_back(e, UpperCase(platform::LastErrorText()));
       continue;
@@ -159,7 +159,7 @@ int32_t TQNZBurner::LeaveOutUnreadableSources() {
     platform::FileClose(h);
   }
   for (const auto& [entry, why] : unreadable) {
-    NoteLeftOut(entry->SourcePath, Format(whyUnreadableNow, why.c_str()));
+    NoteLeftOut(entry->SourcePath(), Format(whyUnreadableNow, why.c_str()));
     RemoveEntry(entry->Owner, entry);
   }
   return static_cast<int32_t>(unreadable.size());

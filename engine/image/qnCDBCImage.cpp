@@ -239,7 +239,7 @@ void TQNZBurner::EncodeDirectoryExtent(size_t index, TBytes& out) const {
     } catch (const EImageError& error) {
       // The user must learn which entry the disc can't describe.
       throw EImageError(std::string(error.what()) + ": " +
-                        (e->SourcePath.empty() ? d->Path + "\\" + e->LongName : e->SourcePath));
+                        (!e->HasSource() ? d->Path + "\\" + e->LongName : e->SourcePath()));
     }
     free -= length;
   }

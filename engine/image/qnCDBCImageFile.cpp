@@ -266,10 +266,10 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
   std::vector<const TFEntry*> entries;
   std::vector<TSourceFile> files;
   for (const TFEntry* e : Layout.FileTable) {
-    if (e->IsDirectory() || e->Imported || e->IsoSize == 0 || e->SourcePath.empty())
+    if (e->IsDirectory() || e->Imported || e->IsoSize == 0 || !e->HasSource())
       continue;
     entries.push_back(e);
-    files.emplace_back(e->SourcePath, e->IsoSize);
+    files.emplace_back(e->SourcePieces(), e->IsoSize);
   }
   TReadAhead readAhead(files);
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -279,12 +279,13 @@ void TQNZBurner::BuildQuickImage(const std::string& fileName) {
     readAhead.Before(i);
     const int64_t expected = FirstFileSector + static_cast<int64_t>(e->IsoExtent);
     const int64_t current = target.Position() / SectorSize;
+    const std::string source = e->SourcePath();
     if (expected != current)
-      SendDebugMessage(StatusPrefix + Format("INTERNAL ERROR 0004 %s %lld<>%lld", e->SourcePath.c_str(),
+      SendDebugMessage(StatusPrefix + Format("INTERNAL ERROR 0004 %s %lld<>%lld", source.c_str(),
                                              static_cast<long long>(expected), static_cast<long long>(current)),
                        mtError);
-    SetCurrentFile(e->SourcePath);
-    CopySource(*this, e->SourcePath, e->IsoSize, target);
+    SetCurrentFile(source);
+    CopySource(*this, source, e->IsoSize, target);
   }
   SetCurrentFile("");
   target.Commit();

@@ -78,8 +78,8 @@ bool TQNZBurner::StartCache(int32_t blockSize, const std::string& imageFile, int
     }
     source.Files.reserve(Layout.FileTable.size());
     for (const TFEntry* e : Layout.FileTable)
-      if (!e->IsDirectory() && !e->SourcePath.empty() && e->IsoSize > 0 && !e->Imported)
-        source.Files.emplace_back(e->SourcePath, e->IsoSize);
+      if (!e->IsDirectory() && e->HasSource() && e->IsoSize > 0 && !e->Imported)
+        source.Files.emplace_back(e->SourcePieces(), e->IsoSize);
   }
   auto log = [this](const std::string& file) {
     SendDebugMessage(StatusPrefix + Format(msgFileShrank, file.c_str()), mtError);

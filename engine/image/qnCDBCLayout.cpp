@@ -91,11 +91,12 @@ bool TQNZBurner::SameFile(const TFEntry& existing, const std::string& FullPath, 
     constexpr double TwoSeconds = 2.0 / 86400.0;
     return std::fabs(existing.DateTime - when) < TwoSeconds;
   }
-  if (existing.SourcePath == FullPath)
+  const std::string source = existing.SourcePath();
+  if (source == FullPath)
     return true;
   // The same file reached twice, through a link or two overlapping sources.
   std::error_code ec;
-  return !existing.SourcePath.empty() && std::filesystem::equivalent(existing.SourcePath, FullPath, ec);
+  return !source.empty() && std::filesystem::equivalent(source, FullPath, ec);
 }
 
 TFEntry* TQNZBurner::NewEntryLogged(TDEntry* dir, const std::string& longName) {
@@ -260,7 +261,7 @@ int32_t TQNZBurner::AddFileEntry(TDEntry* Dir, const TListing& Listing, const st
   node->IsoSize = node->JolietSize = size;
   node->Attr = Listing.Attr;
   node->DateTime = when;
-  node->SourcePath = FullPath;
+  Layout.SetSource(node, FullPath);
   node->ArchiveOnly = ArchiveOnly;
   if (Extent != 0) {
     node->IsoExtent = node->JolietExtent = Extent;
@@ -501,7 +502,7 @@ int64_t TQNZBurner::FolderSize(const std::string& Path) const {
 bool TQNZBurner::ClearArchiveBits() {
   for (const TFEntry* entry : Layout.FileTable) {
     if (!entry->IsDirectory() && (entry->Attr & platform::faArchive) && entry->ArchiveOnly)
-      (void)platform::ApplyFileAttributes(entry->SourcePath, entry->Attr - platform::faArchive);
+      (void)platform::ApplyFileAttributes(entry->SourcePath(), entry->Attr - platform::faArchive);
   }
   return true;
 }

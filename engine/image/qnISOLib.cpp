@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/runtime/Strings.h"
+#include "platform/PathText.h"
 #include "platform/System.h"
 
 namespace qnzb {
@@ -27,6 +28,7 @@ void TLayoutTables::ReleaseAll() {
   }
   FileTable.clear();
   DirTable.clear();
+  sourceFolders_.clear();
   IsoDirOrder.clear();
   JolietDirOrder.clear();
 }
@@ -149,9 +151,46 @@ TDEntry* TLayoutTables::NewDirectory(TDEntry* parent, const std::string& longNam
   return d;
 }
 
+void TLayoutTables::SetSource(TFEntry* entry, std::string_view path) {
+  entry->SourceName.clear();
+  if (path.empty()) {
+    entry->SourceFolder = nullptr;
+    return;
+  }
+  const size_t cut = path.find_last_of(platform::PathSeparators) + 1;  // 0 without a separator
+  entry->SourceFolder = &*sourceFolders_.emplace(path.substr(0, cut)).first;
+  const std::string_view name = path.substr(cut);
+  if (entry->SourcePieces().second != name)
+    entry->SourceName = name;
+}
+
+std::pair<std::string_view, std::string_view> TFEntry::SourcePieces() const {
+  if (!SourceFolder)
+    return {};
+  if (!SourceName.empty())
+    return {*SourceFolder, SourceName};
+  // LocalName without a copy: the long name, less the full stop a file
+  // without an extension carries.
+  std::string_view name = LongName;
+  if (!IsDirectory() && name.size() > 1 && name.ends_with('.'))
+    name.remove_suffix(1);
+  return {*SourceFolder, name};
+}
+
+std::string TFEntry::SourcePath() const {
+  const auto [folder, name] = SourcePieces();
+  std::string path;
+  path.reserve(folder.size() + name.size());
+  path.append(folder).append(name);
+  return path;
+}
+
 void TLayoutTables::RenameEntry(TFEntry* entry, const std::string& longName) {
   if (entry->LongName == longName)
     return;
+  // A source name taken from the old name is kept as it was.
+  if (entry->SourceFolder && entry->SourceName.empty())
+    entry->SourceName = entry->SourcePieces().second;
   Unindex(entry);
   entry->LongName = longName;
   Index(entry);

@@ -48,7 +48,12 @@ struct TDEntry {
 struct TFEntry {
   std::string IsoName;     // upper-case short name, without ";1"
   std::string LongName;    // Joliet name, without ";1"
-  std::string SourcePath;  // local source file; empty for sub-directories and imports
+  // The local source file's folder (up to its last separator), shared by
+  // every entry from that folder; nullptr for sub-directories and imports.
+  const std::string* SourceFolder = nullptr;
+  // The source file's name in that folder, only when the entry's name on the
+  // disc does not give it (LocalName): most entries hold no copy of it.
+  std::string SourceName;
   bool Imported = false;   // extents are absolute sectors of an earlier session
   TDateTime DateTime = 0;
   int64_t IsoSize = 0;     // file: its size; sub-directory: its directory's extent size
@@ -66,6 +71,11 @@ struct TFEntry {
   uint64_t Seq = 0;          // adding order: list order within a directory
 
   [[nodiscard]] bool IsDirectory() const { return (Attr & 0x10) != 0; }
+  [[nodiscard]] bool HasSource() const { return SourceFolder != nullptr; }
+  // The local source file; empty for sub-directories and imports.
+  [[nodiscard]] std::string SourcePath() const;
+  // The same in two pieces, views into the layout: folder, then name.
+  [[nodiscard]] std::pair<std::string_view, std::string_view> SourcePieces() const;
 };
 
 // Why a node could not be created.
@@ -115,6 +125,9 @@ public:
   [[nodiscard]] TFEntry* NewEntry(TDEntry* dir, const std::string& longName);
   // Changes an entry's long name, keeping the name index right.
   void RenameEntry(TFEntry* entry, const std::string& longName);
+  // Sets (or, with "", clears) an entry's local source file. Call it after
+  // the entry's name and attributes are set.
+  void SetSource(TFEntry* entry, std::string_view path);
 
   // Removes `entry` from its directory and FileTable; a sub-directory entry
   // takes its whole sub-tree out of all four tables. Later slots move down.
@@ -157,6 +170,8 @@ private:
   std::unordered_map<std::string_view, TDEntry*> dirsByPath_;
   // The first entry of each (directory, upper-cased long name).
   std::unordered_set<TFEntry*, EntryHash, EntryEqual> entriesByName_;
+  // The source folders the entries point to (a node-based set: they stay put).
+  std::unordered_set<std::string> sourceFolders_;
   uint64_t nextSeq_ = 1;
 };
 

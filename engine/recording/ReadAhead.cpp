@@ -44,8 +44,8 @@ void TReadAhead::Before(size_t index) {
     const int64_t size = file.Size;
     if (size > 0 && size < SmallFile) {
       if (!keepOpen_) {
-        platform::PrefetchFile(*file.Path);
-      } else if (const platform::TFileHandle handle = platform::OpenAhead(*file.Path); handle >= 0) {
+        platform::PrefetchFile(file.Path());
+      } else if (const platform::TFileHandle handle = platform::OpenAhead(file.Path()); handle >= 0) {
         open_.emplace_back(next_ - 1, handle);
       }
       ahead_ += size;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -13,13 +14,21 @@
 
 namespace qnzb {
 
-// A file to read and the size it was planned with. It refers to the path
-// (the layout's own string) rather than copying it: a tree of many files
-// would otherwise be held twice. The path must outlive the job.
+// A file to read and the size it was planned with. Its path is two views,
+// folder and name, into text that must outlive the job (the layout's own):
+// a tree of many files would otherwise be held twice.
 struct TSourceFile {
-  TSourceFile(const std::string& path, int64_t size) : Path(&path), Size(size) {}
+  TSourceFile(std::pair<std::string_view, std::string_view> pieces, int64_t size)
+      : Folder(pieces.first), Name(pieces.second), Size(size) {}
+  TSourceFile(const std::string& path, int64_t size) : Folder(path), Size(size) {}
   TSourceFile(std::string&&, int64_t) = delete;
-  const std::string* Path;
+  [[nodiscard]] std::string Path() const {
+    std::string path;
+    path.reserve(Folder.size() + Name.size());
+    return path.append(Folder).append(Name);
+  }
+  std::string_view Folder;
+  std::string_view Name;
   int64_t Size;
 };
 

@@ -373,7 +373,7 @@ void TCacheThread::Execute() {
       TReadAhead readAhead(source_.Files, true);
       for (size_t i = 0; i < source_.Files.size(); ++i) {
         readAhead.Before(i);
-        QueueFile(*source_.Files[i].Path, source_.Files[i].Size, readAhead.Take(i));
+        QueueFile(source_.Files[i].Path(), source_.Files[i].Size, readAhead.Take(i));
       }
       FlushCurrent();
       if (source_.PadFlag) {

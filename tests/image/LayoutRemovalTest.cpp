@@ -105,11 +105,11 @@ TEST_F(LayoutRemovalTest, NamesakesStayFindableAfterTheFirstGoes) {
   ASSERT_EQ(burner.AddFile("\\", other, false), 1);
   TFEntry* first = burner.FindEntry(burner.RootDir(), "keep.txt");
   ASSERT_NE(first, nullptr);
-  EXPECT_NE(first->SourcePath, other);
+  EXPECT_NE(first->SourcePath(), other);
   EXPECT_TRUE(burner.RemoveEntry(burner.RootDir(), first));
   TFEntry* second = burner.FindEntry(burner.RootDir(), "keep.txt");
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(second->SourcePath, other);
+  EXPECT_EQ(second->SourcePath(), other);
 }
 
 TEST_F(LayoutTest, DirectoryTableCapacityCountsTheRoot) {

@@ -1,6 +1,7 @@
 // Building the layout tree from local files and folders: placement, merging,
 // duplicates, replacement and the add events.
 
+#include <algorithm>
 #include <filesystem>
 
 #include "image/LayoutFixture.h"
@@ -92,7 +93,7 @@ TEST_F(LayoutTest, DuplicatesAreIgnoredOrReplacedInPlace) {
   // Same name in another case: ignored without ReplaceFile.
   EXPECT_EQ(burner.AddFile("\\", a2, false), 1);
   EXPECT_EQ(burner.EntryCount(), 2);
-  EXPECT_EQ(burner.FindEntry(burner.RootDir(), "a.txt")->SourcePath, a);
+  EXPECT_EQ(burner.FindEntry(burner.RootDir(), "a.txt")->SourcePath(), a);
 
   burner.ReplaceFile = true;
   TFEntry* before = burner.FindEntry(burner.RootDir(), "A.txt");
@@ -101,10 +102,33 @@ TEST_F(LayoutTest, DuplicatesAreIgnoredOrReplacedInPlace) {
   EXPECT_EQ(Names(burner.RootDir()), (std::vector<std::string>{"A.TXT", "b.txt"}));
   TFEntry* after = burner.FindEntry(burner.RootDir(), "a.txt");
   EXPECT_EQ(after, before);  // same node, same list position
-  EXPECT_EQ(after->SourcePath, a2);
+  EXPECT_EQ(after->SourcePath(), a2);
   EXPECT_EQ(after->IsoSize, 5000);
   EXPECT_EQ(burner.TotalBytes, 2048 + 6144);
   EXPECT_EQ(burner.LastEntry, after);
+}
+
+// An entry keeps only its source folder when its disc name gives the file's
+// name; every other name is kept as it is, and a rename keeps the source.
+TEST_F(LayoutTest, EverySourcePathSurvivesWhateverItsDiscName) {
+  const std::vector<std::string> names = {"plain.txt", "noext", "two..dots", std::string(130, 'n') + ".txt",
+                                          "star*name.txt", "\xC3\xA9t\xC3\xA9"};
+  std::vector<std::string> paths;
+  for (const std::string& name : names)
+    paths.push_back(tmp.write("src/" + name, name));
+#if !defined(_WIN32)
+  paths.push_back(tmp.write("src/trailing.", "t"));  // a name Windows can't have
+#endif
+  ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
+  std::vector<std::string> sources;
+  for (const TFEntry* e = burner.RootDir()->FirstEntry; e; e = e->Next)
+    sources.push_back(e->SourcePath());
+  std::sort(sources.begin(), sources.end());
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(sources, paths);
+  TFEntry* plain = burner.FindEntry(burner.RootDir(), "plain.txt");
+  Layout.RenameEntry(plain, "other.txt");
+  EXPECT_EQ(plain->SourcePath(), tmp.at("src/plain.txt"));
 }
 
 TEST_F(LayoutTest, NamesWithoutExtensionGetAFullStopAndLongNamesArriveShortened) {

@@ -67,7 +67,7 @@ TEST_F(SessionImportTest, JolietTreeComesBackWithLongNamesSizesDatesAndOldExtent
   EXPECT_EQ(e->IsoExtent, extents.at("A long file name.text"));
   EXPECT_EQ(e->JolietExtent, e->IsoExtent);
   EXPECT_EQ(e->IsoSize, 5000);
-  EXPECT_EQ(e->SourcePath, "");
+  EXPECT_EQ(e->SourcePath(), "");
   EXPECT_EQ(e->IsoName, "A_LONG_FILE_N");
   EXPECT_NEAR(e->DateTime, recorded, 1e-6);
   EXPECT_EQ(burner.TotalBytes, 0);  // imported data takes no room
