@@ -152,7 +152,7 @@ TDEntry* TLayoutTables::NewDirectory(TDEntry* parent, const std::string& longNam
 }
 
 void TLayoutTables::SetSource(TFEntry* entry, std::string_view path) {
-  entry->SourceName.clear();
+  entry->SourceName.reset();
   if (path.empty()) {
     entry->SourceFolder = nullptr;
     return;
@@ -161,14 +161,14 @@ void TLayoutTables::SetSource(TFEntry* entry, std::string_view path) {
   entry->SourceFolder = &*sourceFolders_.emplace(path.substr(0, cut)).first;
   const std::string_view name = path.substr(cut);
   if (entry->SourcePieces().second != name)
-    entry->SourceName = name;
+    entry->SourceName = std::make_unique<const std::string>(name);
 }
 
 std::pair<std::string_view, std::string_view> TFEntry::SourcePieces() const {
   if (!SourceFolder)
     return {};
-  if (!SourceName.empty())
-    return {*SourceFolder, SourceName};
+  if (SourceName)
+    return {*SourceFolder, *SourceName};
   // LocalName without a copy: the long name, less the full stop a file
   // without an extension carries.
   std::string_view name = LongName;
@@ -189,8 +189,8 @@ void TLayoutTables::RenameEntry(TFEntry* entry, const std::string& longName) {
   if (entry->LongName == longName)
     return;
   // A source name taken from the old name is kept as it was.
-  if (entry->SourceFolder && entry->SourceName.empty())
-    entry->SourceName = entry->SourcePieces().second;
+  if (entry->SourceFolder && !entry->SourceName)
+    entry->SourceName = std::make_unique<const std::string>(entry->SourcePieces().second);
   Unindex(entry);
   entry->LongName = longName;
   Index(entry);

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -53,8 +54,7 @@ struct TFEntry {
   const std::string* SourceFolder = nullptr;
   // The source file's name in that folder, only when the entry's name on the
   // disc does not give it (LocalName): most entries hold no copy of it.
-  std::string SourceName;
-  bool Imported = false;   // extents are absolute sectors of an earlier session
+  std::unique_ptr<const std::string> SourceName;
   TDateTime DateTime = 0;
   int64_t IsoSize = 0;     // file: its size; sub-directory: its directory's extent size
   int64_t JolietSize = 0;
@@ -62,6 +62,7 @@ struct TFEntry {
   uint32_t JolietExtent = 0;
   int32_t Attr = 0;        // 10h directory, 02h hidden, 20h archive
   bool ArchiveOnly = false;
+  bool Imported = false;   // extents are absolute sectors of an earlier session
   TDEntry* Dir = nullptr;  // sub-directory: its directory node
   TFEntry* Next = nullptr; // next entry of the same directory
 
