@@ -57,6 +57,10 @@ public:
   void Flush();
   // The stream ends but the buffer keeps draining (flush with Immed).
   void EndStream() { streaming_ = false; ranDry_ = false; }
+  // `ms` the recorder spent on its own bookkeeping: no time of the
+  // recording, since a real drive has none of it to do.
+  void Skip(uint64_t ms) { last_ += ms; }
+  [[nodiscard]] bool Streaming() const { return streaming_; }
   // Milliseconds until the buffer is empty at `speed`.
   [[nodiscard]] uint64_t DrainTime(uint32_t speed) const;
   void ResetUnderruns() { underruns_ = 0; }

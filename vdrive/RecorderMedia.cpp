@@ -88,13 +88,26 @@ Reply Recorder::Write10(const Command& c) {
   Disc& disc = Target();
   if (auto refusal = disc.CheckWrite(lba, count, mode))
     return Refused(*refusal, lba);
+  bool starts = false;
   if (state_.Config.Time.RealTime) {
     // A full buffer takes no more data until the recording makes room; a
     // block larger than the whole buffer streams through.
     if (buffer_.Free() < bytes && buffer_.Fill() > 0)
       return Check(sense::LongWriteInProgress);
+    starts = !buffer_.Streaming();
     buffer_.Take(static_cast<uint32_t>(bytes));
   }
+  // The first WRITE of a stream sets up the recorder's store and saves its
+  // state, work a real drive doesn't do: the recording starts after it.
+  struct TStart {
+    Recorder& R;
+    bool Starts;
+    uint64_t From;
+    ~TStart() {
+      if (Starts)
+        R.buffer_.Skip(R.Now() - From);
+    }
+  } start{*this, starts, Now()};
   if (!test) {
     if (!store_->Write(lba, c.Out.first(bytes)))
       return CheckAt(sense::WriteError, lba);

@@ -215,7 +215,12 @@ void TCacheThread::UpdatePriority(size_t queued, bool lower) {
 }
 
 void TCacheThread::ApplyBand(int band) {
-  static constexpr TThreadPriority priorities[] = {TThreadPriority::Idle, TThreadPriority::Lowest,
+  // Below normal, never lower: a reader at the lowest or idle priority got
+  // next to no processor beside other busy programs, and took longer to
+  // refill the queue than the drive's buffer lasts (a 16x DVD burn beside
+  // two processes of endless loops: 61 underruns, against none at most
+  // below normal). Asleep while the queue is full, it needs no lower one.
+  static constexpr TThreadPriority priorities[] = {TThreadPriority::Lower, TThreadPriority::Lower,
                                                    TThreadPriority::Lower, TThreadPriority::Normal};
   const bool raise = band > priorityBand_;
   if (!raise && !canRaise_)

@@ -155,7 +155,8 @@ private:
   // Queues copy blocks for the file open at `in`, which they then own.
   void QueueCopy(const std::string& path, int64_t size, platform::TFileHandle in);
   void FlushCurrent();
-  // The band for `queued` blocks. Lowers the priority only when `lower`: the
+  // The band for `queued` blocks (0: full, 3: nearly empty; every band but
+  // the last runs below normal). Lowers the priority only when `lower`: the
   // consumer raises it as it drains the queue, since a reader at a low
   // priority may not get the processor to raise it itself.
   void UpdatePriority(size_t queued, bool lower);
