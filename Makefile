@@ -80,10 +80,12 @@ bench-iso: build
 	bench/build-iso-compare.sh --cli $(BUILD)/bin/qnzb-cli
 
 # Burns of the same trees on the virtual recorder in real time at its top CD
-# and DVD speeds: rate, underruns, lowest drive buffer fill (make bench-iso
-# first, which makes the trees).
+# and DVD speeds: rate, underruns, lowest drive buffer fill, on an idle machine
+# and beside a spinning process per processor (make bench-iso first, which
+# makes the trees).
 bench-burn: build
 	$(BUILD)/bench/bench_burn_realtime
+	$(BUILD)/bench/bench_burn_realtime --busy
 
 # The Windows cross build with MinGW-w64: for x86_64 into $(BUILD_WIN64) the
 # command line program, the virtual recorder's WNASPI32.DLL and the test

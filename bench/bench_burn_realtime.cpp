@@ -8,12 +8,19 @@
 // saw once the buffer had filled; then the verify's read-back rate against
 // the recorder's read speed.
 //
-//   build/bench/bench_burn_realtime [cd:many] [dvd:many] [dvd:big] [cd:big] ...
+//   build/bench/bench_burn_realtime [--busy] [cd:many] [dvd:many] [dvd:big] [cd:big] ...
+//
+// --busy: a busy machine, one process per processor spinning in an endless
+// loop for the whole run, at the same priority as the burn.
 //
 // Trees come from the image build benchmark (bench/build-iso-compare.sh makes
 // them under $QNZB_BENCH_DIR/corpus, default /tmp/qnzb-bench). A tree larger
 // than the medium gets a disc of its size: the rate, not the capacity, is
 // measured. The disc is kept in memory.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -156,12 +164,43 @@ TResult Burn(const std::string& medium, const fs::path& tree) {
   return result;
 }
 
+// One spinning process per processor until the object goes.
+class TBusyMachine {
+public:
+  TBusyMachine() {
+    const long cpus = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    for (long i = 0; i < cpus; ++i) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        std::atomic<uint64_t> spin{0};
+        for (;;)
+          spin.fetch_add(1, std::memory_order_relaxed);
+      }
+      if (pid > 0)
+        children_.push_back(pid);
+    }
+  }
+  ~TBusyMachine() {
+    for (const pid_t pid : children_) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  TBusyMachine(const TBusyMachine&) = delete;
+  TBusyMachine& operator=(const TBusyMachine&) = delete;
+  [[nodiscard]] size_t Count() const { return children_.size(); }
+
+private:
+  std::vector<pid_t> children_;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
   TThread::SetMainThread();
   setenv("QNZB_DRIVES", "", 1);
   std::vector<std::string> runs(argv + 1, argv + argc);
+  const bool busy = std::erase(runs, "--busy") > 0;
   if (runs.empty())
     runs = {"cd:many", "dvd:many", "dvd:big", "cd:big"};
   const fs::path base = BenchDir();
@@ -169,6 +208,10 @@ int main(int argc, char** argv) {
               "Longest pause between WRITEs | Longest WRITE in the recorder | Verify KB/s | Verify / read speed |\n");
   std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   int status = 0;
+  // Started before the burns' threads: a forked child runs no one's code but its own loop.
+  std::unique_ptr<TBusyMachine> load = busy ? std::make_unique<TBusyMachine>() : nullptr;
+  if (load)
+    std::fprintf(stderr, "%zu spinning processes beside the burns\n", load->Count());
   for (const std::string& run : runs) {
     const std::string medium = run.substr(0, run.find(':'));
     const std::string tree = run.substr(run.find(':') + 1);
