@@ -112,12 +112,14 @@ TEST_F(LayoutTest, DuplicatesAreIgnoredOrReplacedInPlace) {
 // name; every other name is kept as it is, and a rename keeps the source.
 TEST_F(LayoutTest, EverySourcePathSurvivesWhateverItsDiscName) {
   const std::vector<std::string> names = {"plain.txt", "noext", "two..dots", std::string(130, 'n') + ".txt",
-                                          "star*name.txt", "\xC3\xA9t\xC3\xA9"};
+                                          "\xC3\xA9t\xC3\xA9"};
   std::vector<std::string> paths;
   for (const std::string& name : names)
     paths.push_back(tmp.write("src/" + name, name));
 #if !defined(_WIN32)
-  paths.push_back(tmp.write("src/trailing.", "t"));  // a name Windows can't have
+  // Names Windows can't have: the disc changes the first, the second has no extension to drop.
+  paths.push_back(tmp.write("src/star*name.txt", "s"));
+  paths.push_back(tmp.write("src/trailing.", "t"));
 #endif
   ASSERT_EQ(burner.AddFolder(burner.RootDir(), tmp.at("src"), "*.*", 63, true, false, false), 1);
   std::vector<std::string> sources;
